@@ -1,0 +1,41 @@
+// The one error type of the component: what a raised error carries, as COM's
+// EXCEPINFO and VB's Err object hold it.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <string>
+
+namespace qel {
+
+class Error : public std::exception {
+ public:
+  Error(int32_t number, std::u16string source, std::u16string description,
+        std::u16string helpFile = {}, int32_t helpContext = 0);
+
+  int32_t Number() const noexcept { return m_lNumber; }
+  const std::u16string& Source() const noexcept { return m_strSource; }
+  const std::u16string& Description() const noexcept { return m_strDescription; }
+  const std::u16string& HelpFile() const noexcept { return m_strHelpFile; }
+  int32_t HelpContext() const noexcept { return m_lHelpContext; }
+
+  const char* what() const noexcept override { return m_strWhat.c_str(); }
+
+ private:
+  int32_t m_lNumber;
+  std::u16string m_strSource;
+  std::u16string m_strDescription;
+  std::u16string m_strHelpFile;
+  int32_t m_lHelpContext;
+  std::string m_strWhat;
+};
+
+// Raises an error: the one way the component reports a failure to its caller.
+[[noreturn]] void Raise(int32_t number, std::u16string source, std::u16string description,
+                        std::u16string helpFile = {}, int32_t helpContext = 0);
+
+// Numbers of the runtime errors the component raises itself.
+inline constexpr int32_t kErrOverflow = 6;
+inline constexpr int32_t kErrOutOfMemory = 7;
+
+}  // namespace qel

@@ -1,0 +1,21 @@
+// Downloading the resource at a URL into text through WinINet.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace qel::modInternetFunctions {
+
+// Flags the request job passes: always from the server, nothing cached, no
+// cookies, no dialogs.
+inline constexpr int32_t kRequestFlags = static_cast<int32_t>(0x84080300u);
+// A resource larger than this is refused with ERROR_FILE_TOO_LARGE, so that an
+// endless response cannot exhaust the server process.
+inline constexpr size_t kMaxResourceBytes = 16u * 1024u * 1024u;
+
+// 0 with the whole resource in strData, or the system error code of the
+// WinINet call that failed with strData empty. An error raised meanwhile is
+// raised again unchanged after the handles are closed.
+int32_t DownloadURL(const std::u16string& strURL, int32_t lFlags, std::u16string& strData);
+
+}  // namespace qel::modInternetFunctions

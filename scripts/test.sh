@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds both builds and runs every test: natively (with AddressSanitizer and
+# UndefinedBehaviorSanitizer), then the Windows build under Wine.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+scripts/install_deps.sh
+source scripts/wine_env.sh
+jobs=$(nproc)
+
+echo "=== native build (Linux, ASan + UBSan) ==="
+cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQEL_SANITIZE=ON >/dev/null
+cmake --build build/native -j "$jobs"
+echo "=== native tests ==="
+ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build/native --output-on-failure -j "$jobs"
+
+echo "=== Windows build (mingw-w64) ==="
+cmake -S . -B build/win -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
+wine_prefix_up "$root/build/win"
+trap 'wine_prefix_down "$root/build/win"' EXIT
+cmake --build build/win -j "$jobs"
+echo "=== Windows tests under Wine ==="
+ctest --test-dir build/win --verbose

@@ -1,0 +1,264 @@
+// UpdateCheck in-process: the busy guard, the three outcomes of a check, and
+// values carried from check to check.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/error.h"
+#include "common/text.h"
+#include "service/UpdateCheck.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/test_support.h"
+#include "trigger/modTimer.h"
+
+#ifndef _WIN32
+#include <qel_platform.h>
+#endif
+
+namespace qel {
+namespace {
+
+struct Completion {
+  int32_t number;
+  std::u16string description;
+};
+
+class UpdateCheckTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { s_server = new test::LoopbackServer(); }
+  static void TearDownTestSuite() {
+    delete s_server;
+    s_server = nullptr;
+  }
+  void SetUp() override {
+    m_binding = m_check->UpdateCheckComplete.Bind([this](int32_t n, std::u16string d) {
+      m_done.push_back({n, d});
+      if (m_onComplete) m_onComplete();
+    });
+  }
+#ifndef _WIN32
+  void TearDown() override { EXPECT_EQ(platform::OpenInternetHandleCount(), 0u); }
+#endif
+
+  // Serves `body` at `path` and runs one check of it to completion.
+  Completion Check(const std::string& path, const std::string& body) {
+    s_server->Put(path, body);
+    return CheckURL(s_server->UrlText(path));
+  }
+  Completion CheckURL(const std::u16string& url) {
+    const size_t before = m_done.size();
+    m_check->StartCheck(url);
+    EXPECT_TRUE(test::WaitFor([&] { return m_done.size() > before; }));
+    test::WaitFor([] { return false; }, std::chrono::milliseconds(30));
+    EXPECT_EQ(m_done.size(), before + 1) << "exactly one completion per check";
+    return m_done.empty() ? Completion{-1, u""} : m_done.back();
+  }
+  std::string Url(const std::string& path) { return s_server->Url(path); }
+
+  static test::LoopbackServer* s_server;
+  std::shared_ptr<UpdateCheck> m_check = UpdateCheck::Create();
+  std::vector<Completion> m_done;
+  std::function<void()> m_onComplete;
+  Connection m_binding;
+};
+test::LoopbackServer* UpdateCheckTest::s_server = nullptr;
+
+// Runs f and returns the error it raised (number 0 if none).
+Error Raised(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return e;
+  }
+  return Error(0, u"", u"");
+}
+
+TEST_F(UpdateCheckTest, NewObjectValues) {
+  EXPECT_FALSE(m_check->IsActive());
+  EXPECT_EQ(m_check->Major(), 0);
+  EXPECT_EQ(m_check->Minor(), 0);
+  EXPECT_EQ(m_check->Build(), 0);
+  EXPECT_EQ(m_check->UpdateURL(), u"");
+  EXPECT_EQ(m_check->VersionHistory(), u"");
+  EXPECT_FALSE(m_check->IsUpgradeAvailable(0, 0, 0));
+  EXPECT_TRUE(m_check->IsUpgradeAvailable(0, 0, 1));
+}
+
+TEST_F(UpdateCheckTest, GoodCheckPublishesTheValuesAndIsIdleInsideTheHandler) {
+  bool activeInside = true;
+  int32_t majorInside = 0;
+  std::u16string historyInside;
+  m_onComplete = [&] {
+    activeInside = m_check->IsActive();
+    majorInside = m_check->Major();
+    historyInside = m_check->VersionHistory();
+  };
+  const Completion c = Check("/uc/good.txt", test::VersionFile(Url("/uc/good.txt")));
+  EXPECT_EQ(c.number, 0);
+  EXPECT_EQ(c.description, u"");
+  EXPECT_FALSE(activeInside);
+  EXPECT_EQ(majorInside, 2);
+  EXPECT_EQ(historyInside, test::kHistoryText);
+  EXPECT_EQ(m_check->Minor(), 0);
+  EXPECT_EQ(m_check->Build(), 15);
+  EXPECT_EQ(m_check->UpdateURL(), test::kUpdateText);
+  EXPECT_FALSE(m_check->IsUpgradeAvailable(2, 0, 15));
+  EXPECT_TRUE(m_check->IsUpgradeAvailable(2, 1, 15));
+  EXPECT_TRUE(m_check->IsUpgradeAvailable(3, 0, 15));
+}
+
+TEST_F(UpdateCheckTest, EveryGuardedMemberIsRefusedWhileBusy) {
+  s_server->Put("/uc/busy.txt", test::VersionFile(Url("/uc/busy.txt")));
+  m_check->StartCheck(s_server->UrlText("/uc/busy.txt"));
+  EXPECT_TRUE(m_check->IsActive());
+  const std::vector<std::pair<const char*, std::function<void()>>> guarded = {
+      {"StartCheck", [&] { m_check->StartCheck(s_server->UrlText("/uc/other.txt")); }},
+      {"IsUpgradeAvailable", [&] { m_check->IsUpgradeAvailable(1, 2, 3); }},
+      {"Major", [&] { m_check->Major(); }},
+      {"Minor", [&] { m_check->Minor(); }},
+      {"Build", [&] { m_check->Build(); }},
+      {"UpdateURL", [&] { m_check->UpdateURL(); }},
+      {"VersionHistory", [&] { m_check->VersionHistory(); }},
+  };
+  for (const auto& [name, call] : guarded) {
+    const Error e = Raised(call);
+    EXPECT_EQ(e.Number(), uceBusy) << name;
+    EXPECT_EQ(e.Number(), -2147219003) << name;
+    EXPECT_EQ(e.Source(), u"QELUpdateCheck1_0:UpdateCheck:") << name;
+    EXPECT_EQ(e.Description(),
+              u"This object is already processing a request. New request rejected.")
+        << name;
+    EXPECT_EQ(e.HelpFile(), u"") << name;
+    EXPECT_EQ(e.HelpContext(), 0) << name;
+  }
+  // The running check goes on with its own URL.
+  ASSERT_TRUE(test::WaitFor([&] { return !m_done.empty(); }));
+  EXPECT_EQ(m_done[0].number, 0);
+  EXPECT_EQ(s_server->RequestCount("/uc/other.txt"), 0u);
+}
+
+struct OutcomeCase {
+  const char* name;
+  std::function<std::string(const std::string& url)> body;
+  int32_t number;
+  std::u16string description;
+};
+
+TEST_F(UpdateCheckTest, OutcomesOfACheck) {
+  const std::u16string invalid = u"The revision history file is not in the expected format.";
+  const std::u16string inet =
+      u"A error occurred in the inet library, this should be looked up on the returned error "
+      u"code.";
+  const std::vector<OutcomeCase> cases = {
+      {"accepted", [](const std::string& u) { return test::VersionFile(u); }, 0, u""},
+      {"file= names another URL", [](const std::string& u) { return test::VersionFile(u + "x"); },
+       -2147219000, invalid},
+      {"file= differs in case",
+       [](const std::string& u) { return test::VersionFile("HTTP" + u.substr(4)); }, -2147219000,
+       invalid},
+      {"not a version file", [](const std::string&) { return std::string("<html/>"); }, -2147219000,
+       invalid},
+      {"empty body", [](const std::string&) { return std::string(); }, -2147219000, invalid},
+      {"build overflows",
+       [](const std::string& u) { return test::VersionFile(u, "2", "0", "2147483648"); }, 6, inet},
+      {"major overflows", [](const std::string& u) { return test::VersionFile(u, "1e10"); }, 6,
+       inet},
+  };
+  int i = 0;
+  for (const auto& c : cases) {
+    const std::string path = "/uc/outcome" + std::to_string(i++) + ".txt";
+    const Completion got = Check(path, c.body(Url(path)));
+    EXPECT_EQ(got.number, c.number) << c.name;
+    EXPECT_EQ(got.description, c.description) << c.name;
+    EXPECT_FALSE(m_check->IsActive()) << c.name;
+  }
+}
+
+TEST_F(UpdateCheckTest, FailedDownloadPassesTheNumberOn) {
+  const std::u16string url =
+      u"http://127.0.0.1:" + Utf8ToText(std::to_string(s_server->RefusedPort())) + u"/v.txt";
+  const Completion c = CheckURL(url);
+  EXPECT_EQ(c.number, static_cast<int32_t>(ERROR_INTERNET_CANNOT_CONNECT));
+  EXPECT_EQ(c.description,
+            u"A error occurred in the inet library, this should be looked up on the returned "
+            u"error code.");
+}
+
+TEST_F(UpdateCheckTest, PublishedValuesCarryOverAndPartialParsesStoreAsFarAsTheyGet) {
+  ASSERT_EQ(Check("/uc/v1.txt", test::VersionFile(Url("/uc/v1.txt"), "3", "4", "5")).number, 0);
+  // Fails at minor: the new major is stored, the rest stay.
+  const std::string bad = "file=" + Url("/uc/v2.txt") + "\r\nmajor=7\r\nminor=\r\n";
+  EXPECT_EQ(Check("/uc/v2.txt", bad).number, uceInvalidFile);
+  EXPECT_EQ(m_check->Major(), 7);
+  EXPECT_EQ(m_check->Minor(), 4);
+  EXPECT_EQ(m_check->Build(), 5);
+  EXPECT_EQ(m_check->UpdateURL(), test::kUpdateText);
+  // A failed download changes nothing.
+  const std::u16string refused =
+      u"http://127.0.0.1:" + Utf8ToText(std::to_string(s_server->RefusedPort())) + u"/";
+  EXPECT_NE(CheckURL(refused).number, 0);
+  EXPECT_EQ(m_check->Major(), 7);
+}
+
+TEST_F(UpdateCheckTest, StartCheckFromInsideTheHandlerStartsTheNextCheck) {
+  s_server->Put("/uc/next.txt", test::VersionFile(Url("/uc/next.txt"), "9"));
+  bool started = false;
+  m_onComplete = [&] {
+    if (m_done.size() == 1) {
+      m_check->StartCheck(s_server->UrlText("/uc/next.txt"));
+      started = m_check->IsActive();
+    }
+  };
+  s_server->Put("/uc/first.txt", test::VersionFile(Url("/uc/first.txt")));
+  m_check->StartCheck(s_server->UrlText("/uc/first.txt"));
+  ASSERT_TRUE(test::WaitFor([&] { return m_done.size() == 2; }));
+  EXPECT_TRUE(started);
+  EXPECT_EQ(m_done[1].number, 0);
+  EXPECT_EQ(m_check->Major(), 9);
+}
+
+TEST_F(UpdateCheckTest, TriggerThatCannotArmRaisesAsyncAndKeepsTheOldURL) {
+  ASSERT_EQ(Check("/uc/keep.txt", test::VersionFile(Url("/uc/keep.txt"))).number, 0);
+  modTimer::RefuseTimersForTesting(1);
+  const Error e = Raised([&] { m_check->StartCheck(s_server->UrlText("/uc/elsewhere.txt")); });
+  EXPECT_EQ(e.Number(), uceAsync);
+  EXPECT_EQ(e.Number(), -2147219002);
+  EXPECT_EQ(e.Source(), u"QELUpdateCheck1_0:UpdateCheck:");
+  EXPECT_EQ(e.Description(), u"Failed to start the request thread.");
+  EXPECT_FALSE(m_check->IsActive());
+  test::WaitFor([] { return false; }, std::chrono::milliseconds(50));
+  EXPECT_EQ(m_done.size(), 1u);
+  // The next check is still parsed against the URL of the last started one.
+  EXPECT_EQ(Check("/uc/keep.txt", test::VersionFile(Url("/uc/keep.txt"), "4")).number, 0);
+  EXPECT_EQ(m_check->Major(), 4);
+}
+
+TEST_F(UpdateCheckTest, ObjectReleasedWhileArmedRaisesNothing) {
+  s_server->Put("/uc/drop.txt", test::VersionFile(Url("/uc/drop.txt")));
+  m_check->StartCheck(s_server->UrlText("/uc/drop.txt"));
+  std::weak_ptr<UpdateCheck> watch = m_check;
+  m_check.reset();
+  EXPECT_TRUE(watch.expired());
+  test::WaitFor([] { return false; }, std::chrono::milliseconds(80));
+  EXPECT_TRUE(m_done.empty());
+  EXPECT_EQ(s_server->RequestCount("/uc/drop.txt"), 0u);
+}
+
+TEST_F(UpdateCheckTest, ObjectReleasedFromInsideItsOwnHandler) {
+  std::weak_ptr<UpdateCheck> watch = m_check;
+  m_onComplete = [&] { m_check.reset(); };
+  s_server->Put("/uc/self.txt", test::VersionFile(Url("/uc/self.txt")));
+  m_check->StartCheck(s_server->UrlText("/uc/self.txt"));
+  ASSERT_TRUE(test::WaitFor([&] { return !m_done.empty(); }));
+  EXPECT_TRUE(watch.expired());
+  EXPECT_EQ(m_done.size(), 1u);
+}
+
+}  // namespace
+}  // namespace qel

@@ -1,0 +1,50 @@
+#include "trigger/modTimer.h"
+
+#include "trigger/clsTriggerSync.h"
+
+namespace qel::modTimer {
+namespace {
+
+// The thread's dispatcher slot: empty until the thread's first trigger, then
+// kept for the thread's life.
+struct ThreadTimerSlot {
+  std::shared_ptr<clsTriggerSync> m_cThreadSync;
+  int refusals = 0;
+};
+thread_local ThreadTimerSlot t_slot;
+
+}  // namespace
+
+int32_t StartTimer(int32_t lDelay) {
+  if (lDelay <= 0) return 0;
+  if (t_slot.refusals > 0) {
+    --t_slot.refusals;
+    return 0;
+  }
+  return static_cast<int32_t>(
+      SetTimer(nullptr, 0, static_cast<UINT>(lDelay), &modTimer::TimerProc));
+}
+
+void StopTimer(int32_t lTimerID) {
+  KillTimer(nullptr, static_cast<UINT_PTR>(static_cast<uint32_t>(lTimerID)));
+}
+
+std::shared_ptr<clsTriggerSync> TriggerSync() {
+  if (!t_slot.m_cThreadSync) t_slot.m_cThreadSync = clsTriggerSync::Create();
+  return t_slot.m_cThreadSync;
+}
+
+void CALLBACK TimerProc(HWND, UINT, UINT_PTR idEvent, DWORD) {
+  // Called from the platform's message dispatch: nothing may escape into it.
+  // The tick's timer is already stopped, so dropping the error loses no tick.
+  try {
+    if (const auto sync = t_slot.m_cThreadSync) {
+      sync->FireTimer(static_cast<int32_t>(idEvent));
+    }
+  } catch (...) {
+  }
+}
+
+void RefuseTimersForTesting(int count) { t_slot.refusals = count; }
+
+}  // namespace qel::modTimer

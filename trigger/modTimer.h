@@ -1,0 +1,28 @@
+// Free routines around the platform's thread timers, and the thread's
+// dispatcher slot.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include <windows.h>
+
+namespace qel {
+
+class clsTriggerSync;
+
+namespace modTimer {
+
+// Arms a thread timer; 0 when lDelay <= 0 or the platform refuses.
+int32_t StartTimer(int32_t lDelay);
+void StopTimer(int32_t lTimerID);
+// The calling thread's dispatcher, created on first use.
+std::shared_ptr<clsTriggerSync> TriggerSync();
+void CALLBACK TimerProc(HWND hwnd, UINT uMsg, UINT_PTR idEvent, DWORD dwTime);
+
+// Makes the calling thread's next `count` timer requests fail as a refusal by
+// the platform does. For tests: the platform refuses only under exhaustion.
+void RefuseTimersForTesting(int count);
+
+}  // namespace modTimer
+}  // namespace qel
