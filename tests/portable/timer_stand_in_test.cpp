@@ -68,7 +68,14 @@ TEST_F(TimerStandInTest, KillTimerIgnoresUnknownIdsAndOtherThreadsTimers) {
   EXPECT_FALSE(KillTimer(nullptr, own));
 }
 
+// As on Windows, a thread has a queue once it has made its first queue call.
+void EnsureQueue() {
+  MSG msg;
+  PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+}
+
 TEST_F(TimerStandInTest, PostedMessageWakesAWaitingThread) {
+  EnsureQueue();
   const DWORD self = GetCurrentThreadId();
   std::thread poster([self] {
     std::this_thread::sleep_for(milliseconds(30));
@@ -87,6 +94,7 @@ TEST_F(TimerStandInTest, PostedMessageWakesAWaitingThread) {
 }
 
 TEST_F(TimerStandInTest, QuitEndsGetMessageAfterPostedMessages) {
+  EnsureQueue();
   PostThreadMessageW(GetCurrentThreadId(), WM_APP, 1, 0);
   PostQuitMessage(3);
   MSG msg;

@@ -1,0 +1,197 @@
+// The four WinINet calls over libcurl, with the stand-in's controls.
+#include <qel_platform.h>
+#include <wininet.h>
+
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/internet_handles.h"
+#include "platform/internet_request.h"
+#include "platform/internet_url.h"
+
+namespace qel::platform {
+namespace {
+
+// WinINet's own defaults.
+constexpr long kDefaultConnectMs = 60 * 1000;
+constexpr long kDefaultReceiveMs = 30 * 1000;
+
+using ReadHook = std::function<void()>;
+
+struct InternetState {
+  std::mutex mutex;
+  std::string lastAgent;
+  long connectMs = kDefaultConnectMs;
+  long receiveMs = kDefaultReceiveMs;
+  std::shared_ptr<const ReadHook> readHook;
+};
+
+InternetState& State() {
+  static InternetState state;
+  return state;
+}
+
+// Header lines as InternetOpenUrlA takes them: CR LF separated, the length
+// -1 for a NUL-terminated string.
+std::vector<std::string> HeaderLines(LPCSTR headers, DWORD length) {
+  std::vector<std::string> lines;
+  if (headers == nullptr || length == 0) return lines;
+  const std::string_view all(headers,
+                             length == static_cast<DWORD>(-1) ? std::strlen(headers) : length);
+  size_t start = 0;
+  while (start < all.size()) {
+    size_t end = all.find('\n', start);
+    if (end == std::string_view::npos) end = all.size();
+    std::string_view line = all.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!line.empty()) lines.emplace_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+HINTERNET FailWith(DWORD error) {
+  SetLastError(error);
+  return nullptr;
+}
+
+}  // namespace
+
+size_t OpenInternetHandleCount() { return InternetHandleTable::Instance().Count(); }
+
+std::string LastInternetAgent() {
+  InternetState& state = State();
+  const std::lock_guard lock(state.mutex);
+  return state.lastAgent;
+}
+
+void SetInternetTimeouts(long connectMs, long receiveMs) {
+  InternetState& state = State();
+  const std::lock_guard lock(state.mutex);
+  state.connectMs = connectMs;
+  state.receiveMs = receiveMs;
+}
+
+void SetReadHook(std::function<void()> hook) {
+  InternetState& state = State();
+  auto shared = hook ? std::make_shared<const ReadHook>(std::move(hook)) : nullptr;
+  const std::lock_guard lock(state.mutex);
+  state.readHook = std::move(shared);
+}
+
+}  // namespace qel::platform
+
+using qel::platform::InternetHandle;
+using qel::platform::InternetHandleTable;
+
+HINTERNET InternetOpenA(LPCSTR lpszAgent, DWORD dwAccessType, LPCSTR, LPCSTR, DWORD dwFlags) {
+  // The stand-in is synchronous only, and takes its proxy from the
+  // environment or not at all: named proxies have no Linux counterpart here.
+  if ((dwFlags & INTERNET_FLAG_ASYNC) != 0) return qel::platform::FailWith(ERROR_INVALID_PARAMETER);
+  if (dwAccessType != INTERNET_OPEN_TYPE_PRECONFIG && dwAccessType != INTERNET_OPEN_TYPE_DIRECT &&
+      dwAccessType != INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY) {
+    return qel::platform::FailWith(ERROR_INVALID_PARAMETER);
+  }
+  auto session = std::make_shared<qel::platform::InternetSession>();
+  session->agent = lpszAgent != nullptr ? lpszAgent : "";
+  session->useDirect = dwAccessType == INTERNET_OPEN_TYPE_DIRECT;
+  {
+    qel::platform::InternetState& state = qel::platform::State();
+    const std::lock_guard lock(state.mutex);
+    state.lastAgent = session->agent;
+  }
+  InternetHandle entry;
+  entry.session = std::move(session);
+  return InternetHandleTable::Instance().Add(std::move(entry));
+}
+
+HINTERNET InternetOpenUrlA(HINTERNET hInternet, LPCSTR lpszUrl, LPCSTR lpszHeaders,
+                           DWORD dwHeadersLength, DWORD dwFlags, UINT_PTR) {
+  InternetHandleTable& table = InternetHandleTable::Instance();
+  const auto root = table.Find(hInternet);
+  if (!root) return qel::platform::FailWith(ERROR_INVALID_HANDLE);
+  if (!root->session) return qel::platform::FailWith(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+  if (lpszUrl == nullptr) return qel::platform::FailWith(ERROR_INVALID_PARAMETER);
+
+  qel::platform::RequestSettings settings;
+  if (const DWORD error = qel::platform::CheckInternetUrl(lpszUrl, settings.wireUrl);
+      error != ERROR_SUCCESS) {
+    return qel::platform::FailWith(error);
+  }
+  settings.agent = root->session->agent;
+  settings.useDirect = root->session->useDirect;
+  settings.followRedirects = (dwFlags & INTERNET_FLAG_NO_AUTO_REDIRECT) == 0;
+  settings.noCache = (dwFlags & (INTERNET_FLAG_RELOAD | INTERNET_FLAG_PRAGMA_NOCACHE)) != 0;
+  settings.headers = qel::platform::HeaderLines(lpszHeaders, dwHeadersLength);
+  {
+    qel::platform::InternetState& state = qel::platform::State();
+    const std::lock_guard lock(state.mutex);
+    settings.connectMs = state.connectMs;
+    settings.receiveMs = state.receiveMs;
+  }
+
+  // Registered before it is sent, so that closing the root meanwhile
+  // cancels it, as it does in WinINet.
+  auto request = std::make_shared<qel::platform::InternetRequest>(std::move(settings));
+  InternetHandle entry;
+  entry.request = request;
+  entry.parent = hInternet;
+  HINTERNET handle = table.Add(std::move(entry));
+  if (handle == nullptr) return qel::platform::FailWith(ERROR_INVALID_HANDLE);
+  if (const DWORD error = request->Open(); error != ERROR_SUCCESS) {
+    table.Close(handle);
+    return qel::platform::FailWith(error);
+  }
+  return handle;
+}
+
+BOOL InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesToRead,
+                      LPDWORD lpdwNumberOfBytesRead) {
+  const auto file = InternetHandleTable::Instance().Find(hFile);
+  if (!file) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (!file->request) {
+    SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+    return FALSE;
+  }
+  if (lpdwNumberOfBytesRead == nullptr || (lpBuffer == nullptr && dwNumberOfBytesToRead > 0)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *lpdwNumberOfBytesRead = 0;
+
+  std::shared_ptr<const qel::platform::ReadHook> hook;
+  {
+    qel::platform::InternetState& state = qel::platform::State();
+    const std::lock_guard lock(state.mutex);
+    hook = state.readHook;
+  }
+  // Whatever the hook throws leaves through here untouched; nothing has
+  // changed yet, so the handle stays valid.
+  if (hook) (*hook)();
+
+  DWORD read = 0;
+  if (const DWORD error = file->request->Read(lpBuffer, dwNumberOfBytesToRead, read);
+      error != ERROR_SUCCESS) {
+    SetLastError(error);
+    return FALSE;
+  }
+  *lpdwNumberOfBytesRead = read;
+  return TRUE;
+}
+
+BOOL InternetCloseHandle(HINTERNET hInternet) {
+  if (!InternetHandleTable::Instance().Close(hInternet)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return TRUE;
+}
