@@ -1,0 +1,113 @@
+#include "tools/check_report.h"
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "common/text.h"
+#include "tools/system_message.h"
+
+namespace qel::tool {
+namespace {
+
+std::string Hex(int32_t number) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "0x%08X", static_cast<unsigned>(number));
+  return buffer;
+}
+
+std::string Indented(const std::string& text) {
+  std::string out = "  ";
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += text[i];
+    if (text[i] == '\n' && i + 1 < text.size()) out += "  ";
+  }
+  if (!out.empty() && out.back() != '\n') out += '\n';
+  return out;
+}
+
+}  // namespace
+
+std::string ReportJson(const CheckReport& report) {
+  nlohmann::ordered_json json;
+  json["error"] = report.error;
+  json["description"] = TextToUtf8(report.description);
+  if (report.values) {
+    json["major"] = report.values->major;
+    json["minor"] = report.values->minor;
+    json["build"] = report.values->build;
+    json["updateURL"] = TextToUtf8(report.values->updateURL);
+    json["versionHistory"] = TextToUtf8(report.values->versionHistory);
+    json["upgradeAvailable"] =
+        report.upgradeAvailable ? nlohmann::ordered_json(*report.upgradeAvailable) : nullptr;
+  }
+  return json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+std::string ReportText(const CheckReport& report) {
+  std::ostringstream out;
+  switch (report.stage) {
+    case CheckStage::kNoObject:
+      out << "No update checker: " << TextToUtf8(report.description) << " (" << Hex(report.error)
+          << ")\n";
+      return out.str();
+    case CheckStage::kStartRefused:
+      out << "The check was refused: " << TextToUtf8(report.description) << " (error "
+          << report.error << ", " << Hex(report.error) << ")\n";
+      return out.str();
+    case CheckStage::kTimedOut:
+      out << "No answer: " << TextToUtf8(report.description) << "\n";
+      return out.str();
+    case CheckStage::kCompleted:
+      break;
+  }
+  if (report.error == 0) {
+    out << "Check completed.\n";
+  } else {
+    out << "Check failed: error " << report.error << " (" << Hex(report.error) << ")\n  "
+        << TextToUtf8(report.description) << "\n";
+    const std::string message = SystemMessage(report.error);
+    if (!message.empty()) out << "  System message: " << message << "\n";
+  }
+  if (report.values) {
+    const PublishedValues& v = *report.values;
+    out << (report.error == 0 ? "Published version: " : "Values held: ") << v.major << "."
+        << v.minor << "." << v.build << "\n";
+    out << "Update URL: " << TextToUtf8(v.updateURL) << "\n";
+    if (v.versionHistory.empty()) {
+      out << "Version history: (none)\n";
+    } else {
+      out << "Version history:\n" << Indented(TextToUtf8(v.versionHistory));
+    }
+  }
+  if (report.upgradeAvailable) {
+    out << "Upgrade available: " << (*report.upgradeAvailable ? "yes" : "no") << "\n";
+  }
+  return out.str();
+}
+
+int ExitStatus(const CheckReport& report) {
+  if (report.stage != CheckStage::kCompleted || report.error != 0) return 2;
+  return report.upgradeAvailable.value_or(false) ? 1 : 0;
+}
+
+std::string FailureLine(const CheckReport& report) {
+  const std::string number = std::to_string(report.error) + " (" + Hex(report.error) + ")";
+  switch (report.stage) {
+    case CheckStage::kNoObject:
+      return "updatecheck: cannot create the update checker: " + number;
+    case CheckStage::kStartRefused:
+      return "updatecheck: StartCheck failed with error " + number + ": " +
+             TextToUtf8(report.description);
+    case CheckStage::kTimedOut:
+      return "updatecheck: " + TextToUtf8(report.description);
+    case CheckStage::kCompleted:
+      break;
+  }
+  std::string line = "updatecheck: the check failed with error " + number;
+  const std::string message = SystemMessage(report.error);
+  return line + ": " + (message.empty() ? TextToUtf8(report.description) : message);
+}
+
+}  // namespace qel::tool

@@ -1,0 +1,42 @@
+// What one run of the host tool found, and how it is printed.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace qel::tool {
+
+enum class CheckStage {
+  kNoObject,        // the object could not be created or connected
+  kStartRefused,    // StartCheck raised an error
+  kTimedOut,        // no completion event in time
+  kCompleted,       // UpdateCheckComplete arrived
+};
+
+struct PublishedValues {
+  int32_t major = 0;
+  int32_t minor = 0;
+  int32_t build = 0;
+  std::u16string updateURL;
+  std::u16string versionHistory;
+};
+
+struct CheckReport {
+  CheckStage stage = CheckStage::kNoObject;
+  int32_t error = 0;
+  std::u16string description;
+  std::optional<PublishedValues> values;   // read after a completion event
+  std::optional<bool> upgradeAvailable;    // when a version was given
+};
+
+// The one JSON object printed with --json (UTF-8, no trailing newline).
+std::string ReportJson(const CheckReport& report);
+// The same for a person, with system messages for WinINet and system errors.
+std::string ReportText(const CheckReport& report);
+// 0 no upgrade (or no version given), 1 an upgrade is available, 2 anything else.
+int ExitStatus(const CheckReport& report);
+// The one-line message for stderr when the exit status is 2.
+std::string FailureLine(const CheckReport& report);
+
+}  // namespace qel::tool

@@ -1,0 +1,53 @@
+// updatecheck: runs one update check and prints what it found.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "common/text.h"
+#include "tools/check_options.h"
+#include "tools/check_report.h"
+#include "tools/run_check.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace {
+
+int Run(const std::vector<std::string>& args) {
+  using namespace qel::tool;
+  const ParsedOptions parsed = ParseCheckOptions(args);
+  if (parsed.help) {
+    std::printf("%s\n", UsageText().c_str());
+    return 0;
+  }
+  if (!parsed.options) {
+    std::fprintf(stderr, "updatecheck: %s\n%s\n", parsed.error.c_str(), UsageText().c_str());
+    return 2;
+  }
+  const CheckOptions& options = *parsed.options;
+  const CheckReport report = RunCheck(options);
+  const std::string out = options.json ? ReportJson(report) + "\n" : ReportText(report);
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  std::fflush(stdout);
+  const int status = ExitStatus(report);
+  if (status == 2) std::fprintf(stderr, "%s\n", FailureLine(report).c_str());
+  return status;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+  // The text goes out as UTF-8 bytes, unchanged by the C runtime.
+  _setmode(_fileno(stdout), _O_BINARY);
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) {
+    args.push_back(qel::TextToUtf8(reinterpret_cast<const char16_t*>(argv[i])));
+  }
+  return Run(args);
+}
+#else
+int main(int argc, char** argv) { return Run(std::vector<std::string>(argv + 1, argv + argc)); }
+#endif
