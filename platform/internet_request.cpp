@@ -136,24 +136,33 @@ DWORD InternetRequest::Read(void* buffer, DWORD size, DWORD& read) {
   read = 0;
   if (size == 0) return ERROR_SUCCESS;
   const std::lock_guard lock(m_mutex);
-  if (Buffered() == 0 && m_bPaused) {
-    m_bPaused = false;
-    // curl hands over the chunk it held back from inside this call.
-    if (curl_easy_pause(m_easy.get(), CURLPAUSE_CONT) != CURLE_OK) {
-      Finish(ERROR_INTERNET_INTERNAL_ERROR);
+  // As synchronous WinINet does, a read returns short only at the end of the
+  // body; a failure after some bytes waits for the next read.
+  auto* out = static_cast<char*>(buffer);
+  DWORD total = 0;
+  while (total < size) {
+    if (Buffered() == 0 && m_bPaused) {
+      m_bPaused = false;
+      // curl hands over the chunk it held back from inside this call.
+      if (curl_easy_pause(m_easy.get(), CURLPAUSE_CONT) != CURLE_OK) {
+        Finish(ERROR_INTERNET_INTERNAL_ERROR);
+      }
+    }
+    WaitUntil([this] { return Buffered() > 0; });
+    if (Buffered() == 0) {
+      if (total > 0) break;
+      return m_lError;
+    }
+    const size_t count = std::min<size_t>(size - total, Buffered());
+    std::memcpy(out + total, m_body.data() + m_bodyOffset, count);
+    m_bodyOffset += count;
+    total += static_cast<DWORD>(count);
+    if (m_bodyOffset == m_body.size()) {
+      m_body.clear();
+      m_bodyOffset = 0;
     }
   }
-  WaitUntil([this] { return Buffered() > 0; });
-  if (Buffered() == 0) return m_lError;
-
-  const size_t count = std::min<size_t>(size, Buffered());
-  std::memcpy(buffer, m_body.data() + m_bodyOffset, count);
-  m_bodyOffset += count;
-  if (m_bodyOffset == m_body.size()) {
-    m_body.clear();
-    m_bodyOffset = 0;
-  }
-  read = static_cast<DWORD>(count);
+  read = total;
   return ERROR_SUCCESS;
 }
 

@@ -111,7 +111,8 @@ TEST(UpdateCheckToolTest, ExitStatusFollowsDiff) {
 TEST(UpdateCheckToolTest, ReadableOutputNamesTheSystemMessage) {
   const std::string text = ReportText(Completed(12029, std::nullopt));
   EXPECT_NE(text.find("12029"), std::string::npos);
-  EXPECT_NE(text.find("could not be established"), std::string::npos) << text;
+  // The system's own wording differs between Windows versions and Wine.
+  EXPECT_NE(text.find("System message: "), std::string::npos) << text;
   const std::string ok = ReportText(Completed(0, true));
   EXPECT_NE(ok.find("2.0.15"), std::string::npos);
   EXPECT_NE(ok.find("Upgrade available: yes"), std::string::npos);
