@@ -12,7 +12,7 @@ wine_prefix_up() {
   fi
   # One persistent wineserver for the whole run: otherwise every test pays
   # for Wine's start-up and its helpers keep ctest's pipes open.
-  wineserver -p
+  wineserver -p 2>/dev/null || true
   wine cmd /c exit >/dev/null 2>&1 || true
 }
 

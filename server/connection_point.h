@@ -1,0 +1,50 @@
+// The connection point through which UpdateCheck raises UpdateCheckComplete to
+// its hosts' sinks.
+#pragma once
+
+#include <windows.h>
+
+#include <ocidl.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "server/com_ptr.h"
+
+namespace qel::com {
+
+class EventConnectionPoint final : public IConnectionPoint {
+ public:
+  // The connection point lives inside `container`: its references are the
+  // container's, so neither can outlive the other.
+  explicit EventConnectionPoint(IConnectionPointContainer& container) noexcept
+      : m_container(container) {}
+  EventConnectionPoint(const EventConnectionPoint&) = delete;
+  EventConnectionPoint& operator=(const EventConnectionPoint&) = delete;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+  ULONG STDMETHODCALLTYPE AddRef() override { return m_container.AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return m_container.Release(); }
+
+  HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override;
+  HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** out) override;
+  HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override;
+  HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override;
+  HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** out) override;
+
+  // Delivers UpdateCheckComplete to every connected sink. A sink that fails is
+  // passed over; one whose host has gone away is disconnected. Nothing a sink
+  // does comes back to the caller.
+  void Fire(int32_t lErrorNumber, const std::u16string& strErrorDescription) noexcept;
+
+  // Lets go of every sink.
+  void Clear() noexcept;
+
+ private:
+  IConnectionPointContainer& m_container;
+  std::map<DWORD, ComPtr<IDispatch>> m_sinks;
+  DWORD m_lastCookie = 0;
+};
+
+}  // namespace qel::com

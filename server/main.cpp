@@ -1,0 +1,78 @@
+// QELUpdateCheck1_1.exe: the out-of-process server for UpdateCheck. It shows
+// no window; its switches register or unregister it, and COM starts it with
+// -Embedding to serve hosts until their last object has gone.
+
+#include <windows.h>
+
+#include <objbase.h>
+
+#include "QELUpdateCheck.h"
+#include "server/class_factory.h"
+#include "server/com_ptr.h"
+#include "server/command_line.h"
+#include "server/object_threads.h"
+#include "server/registration.h"
+#include "server/server_lifetime.h"
+
+namespace {
+
+using namespace qel::com;
+
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+void RunMessageLoop() {
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
+HRESULT Serve() {
+  ServerLifetime lifetime(GetCurrentThreadId());
+  ObjectThreads threads(lifetime);
+  auto factory = ComPtr<IClassFactory>::Attach(new ClassFactory(threads, lifetime));
+  DWORD cookie = 0;
+  HRESULT hr = CoRegisterClassObject(CLSID_UpdateCheck, factory.Get(), CLSCTX_LOCAL_SERVER,
+                                     REGCLS_MULTIPLEUSE | REGCLS_SUSPENDED, &cookie);
+  if (FAILED(hr)) return hr;
+  hr = CoResumeClassObjects();
+  // Ends when the last object or lock has gone.
+  if (SUCCEEDED(hr)) RunMessageLoop();
+  CoRevokeClassObject(cookie);
+  threads.JoinAll();
+  return hr;
+}
+
+HRESULT Run(ServerAction action) {
+  switch (action) {
+    case ServerAction::Serve:
+      return Serve();
+    case ServerAction::Register:
+      return RegisterServer(RegistrationScope::Machine);
+    case ServerAction::Unregister:
+      return UnregisterServer(RegistrationScope::Machine);
+    case ServerAction::RegisterPerUser:
+      return RegisterServer(RegistrationScope::User);
+    case ServerAction::UnregisterPerUser:
+      return UnregisterServer(RegistrationScope::User);
+  }
+  return E_INVALIDARG;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  try {
+    const auto action = ParseCommandLine(ProcessArguments());
+    if (!action) return kExitUsage;
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return kExitFailure;
+    const HRESULT hr = Run(*action);
+    CoUninitialize();
+    return SUCCEEDED(hr) ? kExitSuccess : kExitFailure;
+  } catch (...) {
+    return kExitFailure;
+  }
+}

@@ -1,0 +1,21 @@
+// The entries that make UpdateCheck creatable: its class, its programmatic
+// names and its type library, for the whole machine or for the current user.
+#pragma once
+
+#include <windows.h>
+
+namespace qel::com {
+
+enum class RegistrationScope { Machine, User };
+
+inline constexpr wchar_t kProgId[] = L"QELUpdateCheck1_1.UpdateCheck.1";
+inline constexpr wchar_t kVersionIndependentProgId[] = L"QELUpdateCheck1_1.UpdateCheck";
+inline constexpr wchar_t kClassName[] = L"UpdateCheck";
+
+// Writes every entry. On failure nothing stays behind.
+HRESULT RegisterServer(RegistrationScope scope) noexcept;
+
+// Removes every entry; entries already missing are no failure.
+HRESULT UnregisterServer(RegistrationScope scope) noexcept;
+
+}  // namespace qel::com

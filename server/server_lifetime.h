@@ -1,0 +1,26 @@
+// The server process's reasons to keep running: live objects and host locks.
+// When the last one goes, the main thread's message loop is told to end.
+#pragma once
+
+#include <windows.h>
+
+#include <objbase.h>
+
+namespace qel::com {
+
+class ServerLifetime {
+ public:
+  explicit ServerLifetime(DWORD mainThreadId) noexcept : m_mainThreadId(mainThreadId) {}
+
+  void AddRef() noexcept { CoAddRefServerProcess(); }
+  void Release() noexcept {
+    // COM suspends the class objects itself when the count reaches 0, so no
+    // new object can arrive while the process winds down.
+    if (CoReleaseServerProcess() == 0) PostThreadMessageW(m_mainThreadId, WM_QUIT, 0, 0);
+  }
+
+ private:
+  const DWORD m_mainThreadId;
+};
+
+}  // namespace qel::com

@@ -1,0 +1,137 @@
+// What the COM suites share: activation of the server, an event sink that
+// records what reaches it, late-bound calls, and the server's process.
+#pragma once
+
+#include <windows.h>
+
+#include <ocidl.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "QELUpdateCheck.h"
+#include "server/com_ptr.h"
+#include "server/excep_info.h"
+#include "server/variant.h"
+
+namespace qel::test {
+
+using com::ComPtr;
+
+inline constexpr auto kEventTimeout = std::chrono::seconds(10);
+
+// A new UpdateCheck from the registered local server; empty on failure, with
+// the reason in `result`.
+ComPtr<_UpdateCheck> CreateUpdateCheck(HRESULT* result = nullptr);
+
+// A sink for UpdateCheckComplete living in this (single-threaded) apartment.
+class EventSink final : public IDispatch {
+ public:
+  struct Options {
+    // Whether the sink admits to being an __UpdateCheck, or only an IDispatch.
+    bool answersEventInterface = true;
+    // What Invoke returns; DISP_E_EXCEPTION comes with an EXCEPINFO.
+    HRESULT result = S_OK;
+    // Runs inside the event, after it has been recorded.
+    std::function<void(int32_t, const std::u16string&)> onEvent;
+
+    static Options Failing(HRESULT hr) {
+      Options options;
+      options.result = hr;
+      return options;
+    }
+    static Options DispatchOnly() {
+      Options options;
+      options.answersEventInterface = false;
+      return options;
+    }
+    static Options Calling(std::function<void(int32_t, const std::u16string&)> onEvent) {
+      Options options;
+      options.onEvent = std::move(onEvent);
+      return options;
+    }
+  };
+  struct Received {
+    int32_t number;
+    std::u16string description;
+  };
+
+  static ComPtr<EventSink> Create(Options options);
+  static ComPtr<EventSink> Create() { return Create(Options{}); }
+
+  const std::vector<Received>& Events() const { return m_events; }
+  // Calls that did not have the event's shape; empty when all was well.
+  const std::vector<std::string>& Faults() const { return m_faults; }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
+  ULONG STDMETHODCALLTYPE Release() override;
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params,
+                                   VARIANT* result, EXCEPINFO* excepInfo, UINT* argError) override;
+
+ private:
+  explicit EventSink(Options options) : m_options(std::move(options)) {}
+  ~EventSink() = default;
+
+  ULONG m_refs = 1;
+  Options m_options;
+  std::vector<Received> m_events;
+  std::vector<std::string> m_faults;
+};
+
+// A connection of a sink to an object's event, broken when it goes.
+class Advised {
+ public:
+  Advised(IUnknown* object, IUnknown* sink);
+  Advised(const Advised&) = delete;
+  Advised& operator=(const Advised&) = delete;
+  ~Advised();
+  HRESULT Result() const { return m_hr; }
+  DWORD Cookie() const { return m_cookie; }
+  IConnectionPoint* Point() const { return m_point.Get(); }
+
+ private:
+  ComPtr<IConnectionPoint> m_point;
+  HRESULT m_hr = E_FAIL;
+  DWORD m_cookie = 0;
+};
+
+// Runs this thread's message loop until done() or the time-out.
+bool PumpUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds timeout = kEventTimeout);
+void PumpFor(std::chrono::milliseconds duration);
+
+// A late-bound call by name, as script hosts make it.
+using Argument = std::variant<int32_t, std::u16string>;
+struct LateBoundCall {
+  HRESULT hr = E_FAIL;
+  com::Variant result;
+  com::ExcepInfo excepInfo;
+};
+void CallByName(IDispatch* object, const wchar_t* name, WORD flags,
+                const std::vector<Argument>& arguments, LateBoundCall& call);
+
+std::u16string TextOf(BSTR bstr);
+std::u16string TextOf(const std::string& text);
+
+// The server's executable in this build tree, and processes running it.
+std::wstring ServerPath();
+// A program next to the running test executable.
+std::wstring SiblingPath(const wchar_t* fileName);
+size_t ServerProcessCount();
+// Ends every running server process; for clean-up only.
+void TerminateServerProcesses();
+// Runs the server with one switch and returns its exit code (or -1).
+int RunServer(const std::wstring& switchText);
+
+}  // namespace qel::test

@@ -1,0 +1,44 @@
+#!/usr/bin/env python3
+"""Serves version files on 127.0.0.1 for the script-host tests.
+
+Binds port 0, prints its base URL ("http://127.0.0.1:<port>") on one line and
+serves until stopped:
+  /version.txt   a valid version file whose "file=" line names its own URL
+  anything else  404
+"""
+import http.server
+import sys
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        if self.path != "/version.txt":
+            self.send_error(404)
+            return
+        url = "http://127.0.0.1:%d/version.txt" % self.server.server_port
+        body = ("file=" + url + "\r\nmajor=2\r\nminor=0\r\nbuild=15\r\n"
+                "update=http://example.invalid/new\r\n"
+                "History line 1\r\nHistory line 2\r\n").encode("ascii")
+        self.send_response(200)
+        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def log_message(self, format, *args):
+        pass
+
+
+def main():
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    print("http://127.0.0.1:%d" % server.server_port, flush=True)
+    try:
+        server.serve_forever()
+    except KeyboardInterrupt:
+        pass
+    finally:
+        server.server_close()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
