@@ -15,6 +15,11 @@ cmake --build build/native -j "$jobs"
 echo "=== native tests ==="
 ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build/native --output-on-failure -j "$jobs"
 
+# --- fuzzing: a short libFuzzer run of every target (native, clang) ---
+echo "=== fuzzing (20 s per target) ==="
+scripts/fuzz.sh 20
+# --- end of fuzzing ---
+
 echo "=== Windows build (mingw-w64) ==="
 cmake -S . -B build/win -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null

@@ -1,0 +1,38 @@
+// What every native benchmark prints: the machine, the figure, its baseline
+// from the same run, absolute times and the ratio against the target.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qel::bench {
+
+using Clock = std::chrono::steady_clock;
+
+double Milliseconds(Clock::duration elapsed);
+
+// Median, minimum and maximum of a set of timings, in milliseconds.
+struct Timings {
+  double median = 0;
+  double min = 0;
+  double max = 0;
+  std::size_t count = 0;
+};
+Timings Summarise(std::vector<double> milliseconds);
+
+// The title, then the machine: `uname -m`, the CPU model and the CPUs this
+// process may run on.
+void PrintHeader(std::string_view title);
+
+void PrintTimings(std::string_view label, const Timings& timings);
+
+// "ratio R (target <= T): met" or "... MISSED"; returns whether it was met.
+bool PrintRatio(double measured, double baseline, double targetRatio);
+
+// Keeps a result alive so that the compiler cannot drop the work behind it.
+void Consume(std::size_t value);
+
+}  // namespace qel::bench

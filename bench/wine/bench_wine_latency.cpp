@@ -1,0 +1,124 @@
+// Check latency out of process under Wine, with the server warm: from
+// StartCheck returning to UpdateCheckComplete arriving in this host, for a
+// 1 KiB version file on the loopback server. The baseline is the 10 ms the
+// check waits before it downloads, plus a raw WinINet fetch of the same URL
+// from this process, in the same run.
+
+#include <windows.h>
+
+#include <objbase.h>
+#include <wininet.h>
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bench/wine/wine_bench_report.h"
+#include "server/bstr.h"
+#include "tests/com/com_test_support.h"
+#include "tests/support/loopback_server.h"
+
+namespace {
+
+using namespace qel::test;
+using qel::bench::Clock;
+
+constexpr int kWarmUp = 5;
+constexpr int kChecks = 60;
+constexpr double kTriggerDelayMs = 10.0;
+constexpr double kTargetRatio = 1.3;
+// The flags the server's download uses.
+constexpr DWORD kRequestFlags = 0x84080300u;
+
+// A valid version file of exactly 1 KiB for url.
+std::string VersionFile1K(const std::string& url) {
+  std::string file =
+      "file=" + url + "\r\nmajor=2\r\nminor=0\r\nbuild=15\r\nupdate=http://127.0.0.1/new\r\n";
+  const std::string line = "- a history line of the version file\r\n";
+  while (file.size() + line.size() <= 1024) file += line;
+  file.append(1024 - file.size(), '.');
+  return file;
+}
+
+// The URL fetched as the server fetches it, without the component: the
+// bytes received, or -1.
+long RawFetch(const std::string& url) {
+  const HINTERNET root = InternetOpenA("bench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  if (!root) return -1;
+  long total = -1;
+  if (const HINTERNET request =
+          InternetOpenUrlA(root, url.c_str(), nullptr, 0, kRequestFlags, 0)) {
+    char buffer[256];
+    DWORD read = 0;
+    total = 0;
+    while (InternetReadFile(request, buffer, sizeof(buffer), &read) && read > 0) total += read;
+    InternetCloseHandle(request);
+  }
+  InternetCloseHandle(root);
+  return total;
+}
+
+int Run() {
+  qel::bench::PrintHeader(
+      "check latency under Wine, out of process, warm server: StartCheck returning to "
+      "UpdateCheckComplete in the host");
+  LoopbackServer web;
+  const std::string url = web.Url("/version.txt");
+  web.Put("/version.txt", VersionFile1K(url));
+  const qel::com::Bstr urlText(web.UrlText("/version.txt"));
+
+  std::optional<Clock::time_point> arrived;
+  int32_t number = -1;
+  const auto sink = EventSink::Create(EventSink::Options::Calling([&](int32_t n, auto&) {
+    arrived = Clock::now();
+    number = n;
+  }));
+  const auto object = CreateUpdateCheck();
+  if (!object) {
+    std::fprintf(stderr, "UpdateCheck cannot be created: is the server registered?\n");
+    return 1;
+  }
+  const Advised advised(object.Get(), sink.Get());
+  if (FAILED(advised.Result())) return 1;
+
+  std::vector<double> checks, fetches;
+  for (int i = -kWarmUp; i < kChecks; ++i) {
+    arrived.reset();
+    if (FAILED(object->StartCheck(urlText.Get()))) return 1;
+    const auto started = Clock::now();
+    if (!PumpUntil([&] { return arrived.has_value(); }) || number != 0) {
+      std::fprintf(stderr, "check %d did not complete cleanly (error %d)\n", i, number);
+      return 1;
+    }
+    const double checkMs = qel::bench::Milliseconds(*arrived - started);
+    const auto before = Clock::now();
+    const long bytes = RawFetch(url);
+    const double fetchMs = qel::bench::Milliseconds(Clock::now() - before);
+    if (bytes != 1024) {
+      std::fprintf(stderr, "the raw fetch got %ld bytes\n", bytes);
+      return 1;
+    }
+    if (i >= 0) {
+      checks.push_back(checkMs);
+      fetches.push_back(fetchMs);
+    }
+  }
+  const auto measured = qel::bench::Summarise(checks);
+  const auto fetch = qel::bench::Summarise(fetches);
+  qel::bench::PrintTimings("check, 1 KiB version file", measured);
+  qel::bench::PrintTimings("raw WinINet fetch in the host", fetch);
+  std::printf("baseline: %.0f ms + raw fetch = %.3f ms\n", kTriggerDelayMs,
+              kTriggerDelayMs + fetch.median);
+  qel::bench::PrintRatio(measured.median, kTriggerDelayMs + fetch.median, kTargetRatio);
+  return 0;
+}
+
+}  // namespace
+
+int main() {
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+  const int result = Run();
+  CoUninitialize();
+  return result;
+}

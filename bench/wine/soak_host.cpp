@@ -1,0 +1,145 @@
+// The soak run: N sequential checks on one object, then N objects with one
+// check each, against the out-of-process server and this program's own
+// loopback server. Every 1000 checks it prints the server's handle count,
+// thread count and private bytes, which should stay flat after warm-up.
+//   soak_host [N]   (default 10000)
+
+#include <windows.h>
+
+#include <objbase.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bench/wine/wine_bench_report.h"
+#include "server/bstr.h"
+#include "tests/com/com_test_support.h"
+#include "tests/com/fault_server_watch.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using namespace qel::test;
+using qel::bench::Clock;
+
+constexpr int kReportEvery = 1000;
+
+// One check to its completion; false if it failed or did not end.
+bool Check(_UpdateCheck* object, const EventSink& sink, const qel::com::Bstr& url) {
+  const size_t before = sink.Events().size();
+  if (FAILED(object->StartCheck(url.Get()))) return false;
+  if (!PumpUntil([&] { return sink.Events().size() > before; })) return false;
+  return sink.Events().back().number == 0;
+}
+
+// The figures of one phase, each taken after a further kReportEvery checks.
+class Report {
+ public:
+  Report(const char* phase, const ServerWatch& watch) : m_phase(phase), m_watch(watch) {
+    std::printf("\n%s\n%8s %8s %8s %14s %10s\n", phase, "checks", "handles", "threads",
+                "private bytes", "ms/check");
+  }
+  void Row(int checks) {
+    const ServerFootprint f = m_watch.Footprint();
+    const auto now = Clock::now();
+    std::printf("%8d %8lu %8zu %14zu %10.2f\n", checks, f.handles, f.threads, f.privateBytes,
+                qel::bench::Milliseconds(now - m_last) / kReportEvery);
+    std::fflush(stdout);
+    m_last = now;
+    m_rows.push_back(f);
+  }
+  // Flat after warm-up: every row after the first as high as the last one.
+  void Verdict() const {
+    if (m_rows.size() < 3) return;
+    size_t minPrivate = SIZE_MAX, maxPrivate = 0;
+    DWORD minHandles = MAXDWORD, maxHandles = 0;
+    size_t minThreads = SIZE_MAX, maxThreads = 0;
+    for (size_t i = 1; i < m_rows.size(); ++i) {
+      minPrivate = std::min(minPrivate, m_rows[i].privateBytes);
+      maxPrivate = std::max(maxPrivate, m_rows[i].privateBytes);
+      minHandles = std::min(minHandles, m_rows[i].handles);
+      maxHandles = std::max(maxHandles, m_rows[i].handles);
+      minThreads = std::min(minThreads, m_rows[i].threads);
+      maxThreads = std::max(maxThreads, m_rows[i].threads);
+    }
+    std::printf("%s after warm-up (rows 2..%zu): handles %lu..%lu, threads %zu..%zu, "
+                "private bytes %zu..%zu (spread %zu KiB)\n",
+                m_phase, m_rows.size(), minHandles, maxHandles, minThreads, maxThreads,
+                minPrivate, maxPrivate, (maxPrivate - minPrivate) / 1024);
+  }
+
+ private:
+  const char* m_phase;
+  const ServerWatch& m_watch;
+  Clock::time_point m_last = Clock::now();
+  std::vector<ServerFootprint> m_rows;
+};
+
+int Soak(int count) {
+  qel::bench::PrintHeader("soak: checks against the out-of-process server");
+  LoopbackServer web;
+  const std::string path = "/soak.txt";
+  web.Put(path, VersionFile(web.Url(path)));
+  const qel::com::Bstr url(web.UrlText(path));
+
+  // Kept for the whole run, so that the server never ends between objects.
+  const auto keeper = CreateUpdateCheck();
+  if (!keeper) {
+    std::fprintf(stderr, "UpdateCheck cannot be created: is the server registered?\n");
+    return 1;
+  }
+  const auto watch = ServerWatch::Attach();
+  if (!watch) {
+    std::fprintf(stderr, "cannot find the one server process\n");
+    return 1;
+  }
+  std::printf("server process %lu, %d checks per phase\n", watch->Id(), count);
+  int failures = 0;
+
+  {
+    Report report("one object, sequential checks", *watch);
+    const auto sink = EventSink::Create();
+    const Advised advised(keeper.Get(), sink.Get());
+    for (int i = 1; i <= count; ++i) {
+      if (!Check(keeper.Get(), *sink.Get(), url)) ++failures;
+      if (i % kReportEvery == 0) report.Row(i);
+    }
+    report.Verdict();
+  }
+  {
+    Report report("one check on each of N new objects", *watch);
+    for (int i = 1; i <= count; ++i) {
+      const auto object = CreateUpdateCheck();
+      if (!object) {
+        ++failures;
+        continue;
+      }
+      const auto sink = EventSink::Create();
+      const Advised advised(object.Get(), sink.Get());
+      if (!Check(object.Get(), *sink.Get(), url)) ++failures;
+      if (i % kReportEvery == 0) report.Row(i);
+    }
+    report.Verdict();
+  }
+  std::printf("failed checks: %d of %d\n", failures, 2 * count);
+  return failures == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int count = argc > 1 ? std::atoi(argv[1]) : 10000;
+  if (count <= 0) {
+    std::fprintf(stderr, "usage: soak_host [N]\n");
+    return 2;
+  }
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+  const int result = Soak(count);
+  CoUninitialize();
+  return result;
+}

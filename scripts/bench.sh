@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Runs the benchmarks, section by section. Each section builds what it needs
+# in its own build directory and runs its benchmarks; every benchmark prints
+# the machine, its figure, the baseline measured in the same run, the times
+# and the ratio against its target. A missed target is reported, not fatal:
+# the figures depend on the machine. A benchmark that cannot run is fatal.
+# Usage: scripts/bench.sh [SECTION...]   (default: every section)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+jobs=$(nproc)
+# One line per target, named after its benchmark, for the summary at the end.
+targets=$(mktemp)
+output=$(mktemp)
+trap 'rm -f "$targets" "$output"' EXIT
+
+# Runs one benchmark program, showing its output and keeping its target lines.
+run_benchmark() {
+  local name
+  name=$(basename "$1")
+  "$@" | tee "$output"
+  grep -E ': (met|MISSED)$' "$output" | sed "s/^/$name: /" >>"$targets" || true
+}
+
+# Sections in the order they run; a new section is a function
+# section_<name> and its name added here.
+all_sections=(native)
+
+# --- native: the Linux build, Release, no sanitizers ------------------------
+section_native() {
+  local build=build/bench
+  local benchmarks=(bench_parse bench_download bench_check_latency)
+  echo "=== native benchmarks: build (Release) ==="
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQEL_BENCH=ON \
+    -DQEL_BUILD_TESTS=OFF >/dev/null
+  cmake --build "$build" -j "$jobs" --target "${benchmarks[@]}"
+  for benchmark in "${benchmarks[@]}"; do
+    echo
+    run_benchmark "$build/bench/$benchmark"
+  done
+}
+
+# --- Windows build under Wine -----------------------------------------------
+# (out-of-process check latency, isolation, footprint, activation)
+# To come as section_windows, with its own build directory and Wine prefix
+# (scripts/wine_env.sh: wine_prefix_up / wine_prefix_down around the runs).
+
+sections=("$@")
+((${#sections[@]})) || sections=("${all_sections[@]}")
+for section in "${sections[@]}"; do
+  if ! declare -F "section_$section" >/dev/null; then
+    echo "unknown section: $section (have: ${all_sections[*]})" >&2
+    exit 2
+  fi
+  "section_$section"
+done
+
+echo
+echo "=== targets ==="
+cat "$targets"
