@@ -178,6 +178,17 @@ size_t WideLength(const char16_t* text) {
 
 UINT GetACP() { return kWindows1252; }
 
+BOOL GetCPInfo(UINT CodePage, CPINFO* lpCPInfo) {
+  if (lpCPInfo == nullptr || (CodePage != CP_ACP && CodePage != kWindows1252)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *lpCPInfo = CPINFO{};
+  lpCPInfo->MaxCharSize = 1;
+  lpCPInfo->DefaultChar[0] = '?';
+  return TRUE;
+}
+
 int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
                         LPWSTR lpWideCharStr, int cchWideChar) {
   if (lpMultiByteStr == nullptr || cbMultiByte == 0 || cbMultiByte < -1 || cchWideChar < 0 ||

@@ -9,6 +9,7 @@
 #include "common/error.h"
 #include "retrieval/clsErrorCache.h"
 #include "retrieval/internet_handle.h"
+#include "retrieval/received_bytes.h"
 
 namespace qel::modInternetFunctions {
 namespace {
@@ -26,20 +27,6 @@ std::string TextToAnsi(const std::u16string& text) {
   return ansi;
 }
 
-// Converted once, after the last read, so that no multi-byte character of the
-// code page is split between two reads.
-std::u16string AnsiToText(const std::string& bytes) {
-  if (bytes.empty()) return {};
-  const int length = static_cast<int>(bytes.size());
-  const int size = MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, nullptr, 0);
-  std::u16string text(static_cast<size_t>(size), u'\0');
-  if (size > 0) {
-    MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, reinterpret_cast<LPWSTR>(text.data()),
-                        size);
-  }
-  return text;
-}
-
 int32_t LastError() { return static_cast<int32_t>(GetLastError()); }
 
 }  // namespace
@@ -50,7 +37,7 @@ int32_t DownloadURL(const std::u16string& strURL, int32_t lFlags, std::u16string
   try {
     int32_t result = 0;
     strData.clear();
-    std::string bytes;
+    ReceivedBytes bytes;
 
     hRoot = InternetHandle(
         InternetOpenA("vb wininet", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
@@ -58,8 +45,8 @@ int32_t DownloadURL(const std::u16string& strURL, int32_t lFlags, std::u16string
       result = LastError();
     } else {
       const std::string url = TextToAnsi(strURL);
-      hURL = InternetHandle(InternetOpenUrlA(hRoot.Get(), url.c_str(), nullptr, 0,
-                                             static_cast<DWORD>(lFlags), 0));
+      hURL = InternetHandle(
+          InternetOpenUrlA(hRoot.Get(), url.c_str(), nullptr, 0, static_cast<DWORD>(lFlags), 0));
       if (!hURL) {
         result = LastError();
       } else {
@@ -68,8 +55,8 @@ int32_t DownloadURL(const std::u16string& strURL, int32_t lFlags, std::u16string
         bool readOk = InternetReadFile(hURL.Get(), buffer, kReadSize, &bytesRead) != FALSE;
         if (!readOk) result = LastError();
         while (readOk && bytesRead > 0) {
-          bytes.append(buffer, bytesRead);
-          if (bytes.size() > kMaxResourceBytes) {
+          bytes.Append(buffer, bytesRead);
+          if (bytes.Size() > kMaxResourceBytes) {
             result = ERROR_FILE_TOO_LARGE;
             break;
           }
@@ -81,7 +68,7 @@ int32_t DownloadURL(const std::u16string& strURL, int32_t lFlags, std::u16string
       hRoot.Close();
     }
 
-    if (result == 0) strData = AnsiToText(bytes);
+    if (result == 0) strData = bytes.ToText();
     return result;
   } catch (const Error& error) {
     clsErrorCache cache;
