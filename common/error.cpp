@@ -17,8 +17,7 @@ Error::Error(int32_t number, std::u16string source, std::u16string description,
 
 void Raise(int32_t number, std::u16string source, std::u16string description,
            std::u16string helpFile, int32_t helpContext) {
-  throw Error(number, std::move(source), std::move(description), std::move(helpFile),
-              helpContext);
+  throw Error(number, std::move(source), std::move(description), std::move(helpFile), helpContext);
 }
 
 }  // namespace qel

@@ -21,8 +21,7 @@ std::optional<double> ParseSeconds(const std::string& text) {
   if (text.empty()) return std::nullopt;
   char* end = nullptr;
   const double value = std::strtod(text.c_str(), &end);
-  if (end != text.c_str() + text.size() || !std::isfinite(value) || value <= 0 ||
-      value > 86400.0) {
+  if (end != text.c_str() + text.size() || !std::isfinite(value) || value <= 0 || value > 86400.0) {
     return std::nullopt;
   }
   return value;

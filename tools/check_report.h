@@ -8,10 +8,10 @@
 namespace qel::tool {
 
 enum class CheckStage {
-  kNoObject,        // the object could not be created or connected
-  kStartRefused,    // StartCheck raised an error
-  kTimedOut,        // no completion event in time
-  kCompleted,       // UpdateCheckComplete arrived
+  kNoObject,      // the object could not be created or connected
+  kStartRefused,  // StartCheck raised an error
+  kTimedOut,      // no completion event in time
+  kCompleted,     // UpdateCheckComplete arrived
 };
 
 struct PublishedValues {
@@ -26,8 +26,8 @@ struct CheckReport {
   CheckStage stage = CheckStage::kNoObject;
   int32_t error = 0;
   std::u16string description;
-  std::optional<PublishedValues> values;   // read after a completion event
-  std::optional<bool> upgradeAvailable;    // when a version was given
+  std::optional<PublishedValues> values;  // read after a completion event
+  std::optional<bool> upgradeAvailable;   // when a version was given
 };
 
 // The one JSON object printed with --json (UTF-8, no trailing newline).

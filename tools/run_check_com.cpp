@@ -1,9 +1,9 @@
 // The Windows build's host: UpdateCheck created out of process through COM,
 // the event received through a connection point, and this STA thread's
 // message loop running while the check goes on.
-#include <windows.h>
 #include <ocidl.h>
 #include <oleauto.h>
+#include <windows.h>
 
 #include <chrono>
 #include <new>

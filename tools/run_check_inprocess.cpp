@@ -29,8 +29,8 @@ CheckReport RunCheck(const CheckOptions& options) {
       report.description = e.Description();
       return report;
     }
-    const auto timeout = std::chrono::milliseconds(
-        static_cast<long long>(options.timeoutSeconds * 1000.0 + 0.5));
+    const auto timeout =
+        std::chrono::milliseconds(static_cast<long long>(options.timeoutSeconds * 1000.0 + 0.5));
     if (!PumpMessagesUntil([&] { return completed; }, timeout)) {
       report.stage = CheckStage::kTimedOut;
       report.error = kTimeoutError;

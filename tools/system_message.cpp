@@ -25,8 +25,9 @@ constexpr std::pair<int32_t, const char*> kKnownMessages[] = {
     {12005, "The URL is invalid."},
     {12006, "The URL does not use a recognized protocol."},
     {12007, "The server name or address could not be resolved."},
-    {12017, "The operation was canceled, usually because the handle on which the request was "
-            "operating was closed before the operation completed."},
+    {12017,
+     "The operation was canceled, usually because the handle on which the request was "
+     "operating was closed before the operation completed."},
     {12018, "The type of handle supplied is incorrect for this operation."},
     {12029, "A connection with the server could not be established."},
     {12030, "The connection with the server was terminated abnormally."},
@@ -34,8 +35,9 @@ constexpr std::pair<int32_t, const char*> kKnownMessages[] = {
     {12038, "The server certificate's common name is incorrect."},
     {12045, "The certificate authority is invalid or incorrect."},
     {12152, "The server returned an invalid or unrecognized response."},
-    {12156, "The redirection failed because either the scheme changed or all attempts made to "
-            "redirect failed."},
+    {12156,
+     "The redirection failed because either the scheme changed or all attempts made to "
+     "redirect failed."},
     {12157, "An error occurred in the secure channel support."},
 };
 
@@ -58,9 +60,9 @@ std::string SystemMessage(int32_t number) {
   if (number >= 12000 && number < 13000) {
     wininet = LoadLibraryExW(L"wininet.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (wininet) {
-      length = FormatMessageW(flags | FORMAT_MESSAGE_FROM_HMODULE, wininet,
-                              static_cast<DWORD>(number), 0, reinterpret_cast<LPWSTR>(&buffer),
-                              0, nullptr);
+      length =
+          FormatMessageW(flags | FORMAT_MESSAGE_FROM_HMODULE, wininet, static_cast<DWORD>(number),
+                         0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
     }
   }
   if (length == 0 && number > 0) {
