@@ -1,0 +1,36 @@
+# The fault suite under Wine: faults a check can meet, with the server's
+# handles, threads and life watched from outside. Included by CMakeLists.txt
+# here, with its variables.
+
+add_library(qel_fault_watch STATIC fault_server_watch.cpp)
+target_include_directories(qel_fault_watch PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(qel_fault_watch PUBLIC psapi)
+
+add_executable(qel_fault_host fault_host.cpp)
+target_link_options(qel_fault_host PRIVATE -municode)
+target_link_libraries(qel_fault_host PRIVATE qel_com_test_support)
+
+add_executable(qel_fault_com_tests fault_com_test.cpp)
+target_link_libraries(qel_fault_com_tests PRIVATE qel_com_test_support qel_fault_watch GTest::gtest)
+add_dependencies(qel_fault_com_tests qel_fault_host QELUpdateCheck1_1)
+
+# A killed host's case and the hundred objects each have a server of their
+# own: a separate run of the same program.
+add_test(NAME com_fault_suite COMMAND qel_fault_com_tests
+         --gtest_filter=-FaultComKilledHost.*:FaultComHundred.*)
+add_test(NAME com_fault_hundred_objects COMMAND qel_fault_com_tests
+         --gtest_filter=FaultComHundred.*)
+add_test(NAME com_fault_killed_host COMMAND qel_fault_com_tests
+         --gtest_filter=FaultComKilledHost.*)
+set_tests_properties(com_fault_suite com_fault_hundred_objects com_fault_killed_host PROPERTIES
+  FIXTURES_REQUIRED qel_com_server
+  RESOURCE_LOCK qel_com_server
+  ENVIRONMENT "${QEL_COM_ENV}"
+  TIMEOUT 300)
+set_tests_properties(com_fault_suite PROPERTIES DEPENDS com_suite)
+set_tests_properties(com_fault_killed_host PROPERTIES DEPENDS com_fault_suite)
+# Last of all the suites that activate the server: while Wine's limit on the
+# apartments one process may export holds (see the case), it leaves a server
+# that no host can reach.
+set_tests_properties(com_fault_hundred_objects PROPERTIES
+  DEPENDS "com_fault_killed_host;script_update_check_host_js;script_update_check_host_vbs")

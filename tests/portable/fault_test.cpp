@@ -1,0 +1,308 @@
+// Faults a check can meet, with the object in-process: every started check
+// ends in exactly one completion (none for an object let go before its
+// trigger fired), and nothing is left behind: no internet handle, no timer.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/error.h"
+#include "common/text.h"
+#include "service/UpdateCheck.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/test_support.h"
+
+#ifndef _WIN32
+#include <qel_platform.h>
+#endif
+
+namespace qel {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Completion {
+  int32_t number;
+  std::u16string description;
+};
+
+// A host's object and what has reached the host's handler.
+struct Host {
+  Host() {
+    binding = check->UpdateCheckComplete.Bind([this](int32_t n, std::u16string d) {
+      events.push_back({n, std::move(d)});
+      if (onEvent) onEvent(n);
+    });
+  }
+  Host(const Host&) = delete;
+  Host& operator=(const Host&) = delete;
+
+  std::shared_ptr<UpdateCheck> check = UpdateCheck::Create();
+  std::vector<Completion> events;
+  std::function<void(int32_t)> onEvent;
+  Connection binding;
+};
+
+// Long enough for a repeating timer or a second report to show itself.
+constexpr auto kQuietPeriod = 100ms;
+
+class FaultTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { s_web = new test::LoopbackServer(); }
+  static void TearDownTestSuite() {
+    delete s_web;
+    s_web = nullptr;
+  }
+#ifndef _WIN32
+  void SetUp() override { m_timersBefore = platform::LiveTimerCount(); }
+  void TearDown() override {
+    EXPECT_EQ(platform::OpenInternetHandleCount(), 0u);
+    EXPECT_EQ(platform::LiveTimerCount(), m_timersBefore);
+  }
+  size_t m_timersBefore = 0;
+#endif
+
+  static test::LoopbackServer& Web() { return *s_web; }
+  // Serves a valid version file at `path` whose "file=" line names `named`.
+  static void PutVersionFile(const std::string& path, const std::string& named) {
+    Web().Put(path, test::VersionFile(named));
+  }
+
+  // Starts a check and waits for its completion, then for a quiet spell in
+  // which no second one may come. False if none came in time.
+  static bool CheckToTheEnd(Host& host, const std::u16string& url,
+                            std::chrono::milliseconds timeout = 10s) {
+    const size_t before = host.events.size();
+    host.check->StartCheck(url);
+    const bool ended = test::WaitFor([&] { return host.events.size() > before; }, timeout);
+    test::WaitFor([] { return false; }, kQuietPeriod);
+    return ended;
+  }
+
+  static test::LoopbackServer* s_web;
+};
+test::LoopbackServer* FaultTest::s_web = nullptr;
+
+std::u16string Text(const std::string& utf8) { return Utf8ToText(utf8); }
+
+#ifdef _WIN32
+// Wine 8's WinINet passes on the socket's own error.
+constexpr int32_t kResetError = 10054;  // WSAECONNRESET
+#else
+constexpr int32_t kResetError = ERROR_INTERNET_CONNECTION_RESET;
+#endif
+
+TEST_F(FaultTest, EveryFaultEndsInOneCompletionAndTheObjectWorksOnAfterIt) {
+  const std::string binary("\x00\x01\x7f\x80\xff\r\n\x00\xfe", 9);
+  Web().Put("/fault/binary.bin", binary);
+  Web().Put("/fault/garbage.txt", "<html><body>Not the file you want</body></html>\r\n");
+  Web().Put("/fault/empty.txt", "");
+  Web().Put("/fault/bom.txt", "\xef\xbb\xbf" + test::VersionFile(Web().Url("/fault/bom.txt")));
+  // A redirect is followed; the file must still name the URL the host gave.
+  const std::string redirectToOwn = "/redirect?to=/fault/names-own.txt";
+  const std::string redirectToTarget = "/redirect?to=/fault/names-target.txt";
+  PutVersionFile("/fault/names-own.txt", Web().Url(redirectToOwn));
+  PutVersionFile("/fault/names-target.txt", Web().Url("/fault/names-target.txt"));
+  const std::string refused =
+      "http://127.0.0.1:" + std::to_string(Web().RefusedPort()) + "/version.txt";
+
+  struct Case {
+    const char* name;
+    std::u16string url;
+    int32_t number;
+    std::u16string description;
+    std::chrono::milliseconds timeout = 10s;
+  };
+  const Case cases[] = {
+      {"refused", Text(refused), static_cast<int32_t>(ERROR_INTERNET_CANNOT_CONNECT),
+       kInetDescription},
+      {"reset in the middle of the body", Web().UrlText("/reset"), kResetError, kInetDescription},
+      {"garbage", Web().UrlText("/fault/garbage.txt"), uceInvalidFile, kInvalidFileDescription},
+      {"binary", Web().UrlText("/fault/binary.bin"), uceInvalidFile, kInvalidFileDescription},
+      {"empty", Web().UrlText("/fault/empty.txt"), uceInvalidFile, kInvalidFileDescription},
+      {"byte-order mark", Web().UrlText("/fault/bom.txt"), uceInvalidFile, kInvalidFileDescription},
+      {"404 page", Web().UrlText("/status/404"), uceInvalidFile, kInvalidFileDescription},
+      {"stalled, then a page", Web().UrlText("/stall?ms=300"), uceInvalidFile,
+       kInvalidFileDescription},
+      // 16 MiB in 256-byte reads: slow under Wine.
+      {"endless body", Web().UrlText("/endless"), static_cast<int32_t>(ERROR_FILE_TOO_LARGE),
+       kInetDescription, 120s},
+      {"redirect, file names the host's URL", Web().UrlText(redirectToOwn), 0, u""},
+      {"redirect, file names the target", Web().UrlText(redirectToTarget), uceInvalidFile,
+       kInvalidFileDescription},
+  };
+  PutVersionFile("/fault/good.txt", Web().Url("/fault/good.txt"));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Host host;
+    ASSERT_TRUE(CheckToTheEnd(host, c.url, c.timeout));
+    ASSERT_EQ(host.events.size(), 1u);
+    EXPECT_EQ(host.events[0].number, c.number);
+    EXPECT_EQ(host.events[0].description, c.description);
+    EXPECT_FALSE(host.check->IsActive());
+    // The fault is over: the same object checks a good file.
+    ASSERT_TRUE(CheckToTheEnd(host, Web().UrlText("/fault/good.txt")));
+    ASSERT_EQ(host.events.size(), 2u);
+    EXPECT_EQ(host.events[1].number, 0);
+  }
+}
+
+TEST_F(FaultTest, BinaryHistoryArrivesWholeInTheCodePage) {
+  // NUL, control and high bytes in the history are text like any other.
+  const std::string url = Web().Url("/fault/binary-history.txt");
+  Web().Put("/fault/binary-history.txt", "file=" + url +
+                                             "\r\nmajor=1\r\nminor=0\r\nbuild=0\r\nupdate=u\r\n" +
+                                             std::string("\x00\x01\xe9\x80\xff\r\n", 7));
+  Host host;
+  ASSERT_TRUE(CheckToTheEnd(host, Text(url)));
+  ASSERT_EQ(host.events.size(), 1u);
+  EXPECT_EQ(host.events[0].number, 0);
+  EXPECT_EQ(host.check->VersionHistory(), std::u16string(u"\u0000\u0001\u00e9\u20ac\u00ff\r\n", 7));
+}
+
+TEST_F(FaultTest, AnObjectLetGoWhileArmedNeverRequestsNorReports) {
+  const std::string path = "/stall?ms=300&then=/fault/never.txt";
+  PutVersionFile("/fault/never.txt", Web().Url(path));
+  const size_t requests = Web().RequestCount(path);
+  std::vector<Completion> events;
+  Connection binding;
+  {
+    auto check = UpdateCheck::Create();
+    binding = check->UpdateCheckComplete.Bind([&](int32_t n, std::u16string d) {
+      events.push_back({n, std::move(d)});
+    });
+    check->StartCheck(Web().UrlText(path));
+    EXPECT_TRUE(check->IsActive());
+  }
+  test::WaitFor([] { return false; }, 300ms);
+  EXPECT_TRUE(events.empty());
+  EXPECT_EQ(Web().RequestCount(path), requests);
+}
+
+TEST_F(FaultTest, AStalledCheckEndsOnceAndItsObjectCanGo) {
+  // The download holds the thread until the server answers; the host lets
+  // go of its object as soon as the completion is in.
+  const std::string path = "/stall?ms=200&then=/fault/stalled.txt";
+  PutVersionFile("/fault/stalled.txt", Web().Url(path));
+  auto host = std::make_unique<Host>();
+  const std::weak_ptr<UpdateCheck> object = host->check;
+  ASSERT_TRUE(CheckToTheEnd(*host, Web().UrlText(path)));
+  ASSERT_EQ(host->events.size(), 1u);
+  EXPECT_EQ(host->events[0].number, 0);
+  host.reset();
+  EXPECT_TRUE(object.expired());
+}
+
+TEST_F(FaultTest, AHandlerThatRaisesGetsItsErrorBackAsASecondCompletion) {
+  // The error travels back into the job, which reports it once more; an
+  // error out of that second report goes no further than the trigger.
+  constexpr int32_t kHostError = 1234;
+  PutVersionFile("/fault/raising.txt", Web().Url("/fault/raising.txt"));
+  for (const bool raiseEveryTime : {false, true}) {
+    SCOPED_TRACE(raiseEveryTime ? "raises every time" : "raises once");
+    Host host;
+    int raised = 0;
+    host.onEvent = [&](int32_t) {
+      if (raiseEveryTime || raised == 0) {
+        ++raised;
+        Raise(kHostError, u"host", u"the host's handler failed");
+      }
+    };
+    ASSERT_TRUE(CheckToTheEnd(host, Web().UrlText("/fault/raising.txt")));
+    ASSERT_EQ(host.events.size(), 2u);
+    EXPECT_EQ(host.events[0].number, 0);
+    EXPECT_EQ(host.events[1].number, kHostError);
+    EXPECT_EQ(host.events[1].description, kInetDescription);
+    EXPECT_FALSE(host.check->IsActive());
+
+    host.onEvent = nullptr;
+    ASSERT_TRUE(CheckToTheEnd(host, Web().UrlText("/fault/raising.txt")));
+    ASSERT_EQ(host.events.size(), 3u);
+    EXPECT_EQ(host.events[2].number, 0);
+  }
+}
+
+TEST_F(FaultTest, AnObjectLetGoInsideItsOwnHandlerEndsAfterIt) {
+  PutVersionFile("/fault/self.txt", Web().Url("/fault/self.txt"));
+  Host host;
+  const std::weak_ptr<UpdateCheck> object = host.check;
+  bool aliveInside = false;
+  host.onEvent = [&](int32_t) {
+    host.check.reset();
+    // The raise still holds it; it goes once the handler is back.
+    aliveInside = !object.expired();
+  };
+  const size_t requests = Web().RequestCount("/fault/self.txt");
+  object.lock()->StartCheck(Web().UrlText("/fault/self.txt"));
+  ASSERT_TRUE(test::WaitFor([&] { return !host.events.empty(); }));
+  test::WaitFor([] { return false; }, kQuietPeriod);
+  EXPECT_EQ(host.events.size(), 1u);
+  EXPECT_EQ(host.events[0].number, 0);
+  EXPECT_TRUE(aliveInside);
+  EXPECT_TRUE(object.expired());
+  EXPECT_EQ(Web().RequestCount("/fault/self.txt"), requests + 1);
+}
+
+TEST_F(FaultTest, AHundredObjectsComeAndGoWhileChecksRun) {
+  // A third are let go while armed, a third from inside their own handler,
+  // the rest after their completion; batches overlap with running checks.
+  const std::string path = "/delay?ms=5&then=/fault/many.txt";
+  PutVersionFile("/fault/many.txt", Web().Url(path));
+  const size_t requestsBefore = Web().RequestCount("/delay");
+  constexpr int kObjects = 100;
+  constexpr int kBatch = 10;
+  std::vector<std::unique_ptr<Host>> hosts;
+  std::vector<std::weak_ptr<UpdateCheck>> objects;
+  size_t expected = 0;
+  for (int i = 0; i < kObjects; ++i) {
+    auto& host = hosts.emplace_back(std::make_unique<Host>());
+    objects.push_back(host->check);
+    host->check->StartCheck(Web().UrlText(path));
+    switch (i % 3) {
+      case 0:
+        host->check.reset();
+        break;
+      case 1:
+        host->onEvent = [h = host.get()](int32_t) { h->check.reset(); };
+        ++expected;
+        break;
+      default:
+        ++expected;
+        break;
+    }
+    if (i % kBatch == kBatch - 1) test::WaitFor([] { return false; }, 20ms);
+  }
+  auto delivered = [&] {
+    size_t n = 0;
+    for (const auto& host : hosts) n += host->events.size();
+    return n;
+  };
+  ASSERT_TRUE(test::WaitFor([&] { return delivered() >= expected; }, 30s));
+  test::WaitFor([] { return false; }, kQuietPeriod);
+  for (int i = 0; i < kObjects; ++i) {
+    SCOPED_TRACE(i);
+    const auto& host = *hosts[static_cast<size_t>(i)];
+    if (i % 3 == 0) {
+      EXPECT_TRUE(host.events.empty());
+    } else {
+      ASSERT_EQ(host.events.size(), 1u);
+      EXPECT_EQ(host.events[0].number, 0);
+    }
+    if (i % 3 != 2) {
+      EXPECT_TRUE(objects[static_cast<size_t>(i)].expired());
+    }
+  }
+  EXPECT_EQ(Web().RequestCount("/delay") - requestsBefore, expected);
+  hosts.clear();
+  for (const auto& object : objects) EXPECT_TRUE(object.expired());
+}
+
+}  // namespace
+}  // namespace qel
