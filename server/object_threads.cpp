@@ -2,7 +2,6 @@
 
 #include <objbase.h>
 
-#include <exception>
 #include <utility>
 
 #include "server/com_ptr.h"
@@ -11,10 +10,11 @@
 #include "server/update_check_object.h"
 
 namespace qel::com {
-namespace {
 
 // What an object thread hands back to the thread that asked for the object.
-struct Handoff {
+struct ObjectThreads::Handoff {
+  explicit Handoff(REFIID requested) : iid(requested) {}
+  const IID iid;
   UniqueHandle ready{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   HRESULT hr = E_UNEXPECTED;
   IStream* stream = nullptr;  // the marshalled object; the asking thread takes it over
@@ -26,6 +26,11 @@ struct Handoff {
   }
 };
 
+namespace {
+
+using Handoff = ObjectThreads::Handoff;
+using Worker = ObjectThreads::Worker;
+
 void RunMessageLoop() noexcept {
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
@@ -34,33 +39,63 @@ void RunMessageLoop() noexcept {
   }
 }
 
-// The object thread's whole life. Nothing may leave it by exception.
-void RunObjectThread(const std::shared_ptr<Handoff>& handoff, IID iid,
-                     ServerLifetime& lifetime) noexcept {
+// Makes one object on this thread and hands it over; true if it is being
+// served, false if it could not be made (and is gone already).
+bool MakeObject(ITypeLib* library, Handoff& job) noexcept {
+  HRESULT hr = library ? S_OK : TYPE_E_CANTLOADLIBRARY;
+  ComPtr<IUnknown> object;
+  // The object's last release ends the message loop below.
+  if (SUCCEEDED(hr))
+    hr = UpdateCheckObject::Create(
+        *library, [] { PostQuitMessage(0); }, object);
+  IStream* stream = nullptr;
+  if (SUCCEEDED(hr)) hr = CoMarshalInterThreadInterfaceInStream(job.iid, object.Get(), &stream);
+  job.Complete(hr, stream);
+  // From here the marshalled reference alone keeps the object.
+  return SUCCEEDED(hr);
+}
+
+// The object thread's whole life: objects one after another, until it has
+// waited too long for the next or is asked to end. Nothing leaves it by
+// exception.
+void RunObjectThread(Worker& worker, ServerLifetime& lifetime) noexcept {
   const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  if (FAILED(init)) {
-    handoff->Complete(init, nullptr);
+  ComPtr<ITypeLib> library;
+  if (SUCCEEDED(init) && FAILED(LoadServerTypeLibrary(library))) library.Reset();
+  for (;;) {
+    std::shared_ptr<Handoff> job;
+    {
+      std::unique_lock lock(worker.mutex);
+      worker.wake.wait_for(lock, ObjectThreads::kIdleWait,
+                           [&] { return worker.job || worker.quit; });
+      if (!worker.job || FAILED(init)) {
+        worker.ended = true;
+        worker.idle = false;
+        if (worker.job) worker.job->Complete(init, nullptr);
+        job = std::exchange(worker.job, nullptr);
+      } else {
+        job = std::exchange(worker.job, nullptr);
+      }
+    }
+    if (worker.ended) {
+      if (job) lifetime.Release();
+      break;
+    }
+    if (MakeObject(library.Get(), *job)) RunMessageLoop();
+    // A quit left behind by an object that could not be handed over must not
+    // end the next object's loop.
+    MSG stale;
+    while (PeekMessageW(&stale, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
+    {
+      // Idle before the server may learn that its last object has gone.
+      std::lock_guard lock(worker.mutex);
+      worker.idle = true;
+    }
     lifetime.Release();
-    return;
   }
-  bool serving = false;
-  {
-    ComPtr<ITypeLib> library;
-    HRESULT hr = LoadServerTypeLibrary(library);
-    ComPtr<IUnknown> object;
-    // The loop below ends when the object does.
-    if (SUCCEEDED(hr))
-      hr = UpdateCheckObject::Create(
-          *library.Get(), [] { PostQuitMessage(0); }, object);
-    IStream* stream = nullptr;
-    if (SUCCEEDED(hr)) hr = CoMarshalInterThreadInterfaceInStream(iid, object.Get(), &stream);
-    serving = SUCCEEDED(hr);
-    handoff->Complete(hr, stream);
-    // From here the marshalled reference alone keeps the object.
-  }
-  if (serving) RunMessageLoop();
-  lifetime.Release();
-  CoUninitialize();
+  library.Reset();
+  if (SUCCEEDED(init)) CoUninitialize();
 }
 
 }  // namespace
@@ -68,34 +103,40 @@ void RunObjectThread(const std::shared_ptr<Handoff>& handoff, IID iid,
 HRESULT ObjectThreads::CreateObject(REFIID iid, void** out) noexcept {
   if (!out) return E_POINTER;
   *out = nullptr;
-  JoinFinished();
+  JoinEnded();
 
   std::shared_ptr<Handoff> handoff;
-  std::shared_ptr<std::atomic<bool>> finished;
   try {
-    handoff = std::make_shared<Handoff>();
-    finished = std::make_shared<std::atomic<bool>>(false);
-    m_threads.emplace_back();
+    handoff = std::make_shared<Handoff>(iid);
   } catch (...) {
     return E_OUTOFMEMORY;
   }
-  if (!handoff->ready) {
-    m_threads.pop_back();
-    return HRESULT_FROM_WIN32(GetLastError());
-  }
+  if (!handoff->ready) return HRESULT_FROM_WIN32(GetLastError());
 
   m_lifetime.AddRef();
-  try {
-    ServerLifetime& lifetime = m_lifetime;
-    m_threads.back().finished = finished;
-    m_threads.back().thread = std::thread([handoff, iid = IID(iid), finished, &lifetime] {
-      RunObjectThread(handoff, iid, lifetime);
-      finished->store(true);
-    });
-  } catch (...) {
-    m_threads.pop_back();
-    m_lifetime.Release();
-    return E_OUTOFMEMORY;
+  bool handed = false;
+  for (const auto& worker : m_workers) {
+    std::lock_guard lock(worker->mutex);
+    if (worker->idle && !worker->ended && !worker->job) {
+      worker->idle = false;
+      worker->job = handoff;
+      worker->wake.notify_one();
+      handed = true;
+      break;
+    }
+  }
+  if (!handed) {
+    try {
+      auto worker = std::make_unique<Worker>();
+      worker->job = handoff;
+      Worker& started = *worker;
+      ServerLifetime& lifetime = m_lifetime;
+      worker->thread = std::thread([&started, &lifetime] { RunObjectThread(started, lifetime); });
+      m_workers.push_back(std::move(worker));
+    } catch (...) {
+      m_lifetime.Release();
+      return E_OUTOFMEMORY;
+    }
   }
 
   // Other calls into this apartment go on being served while the object is made.
@@ -117,17 +158,27 @@ HRESULT ObjectThreads::CreateObject(REFIID iid, void** out) noexcept {
 }
 
 void ObjectThreads::JoinAll() noexcept {
-  for (auto& entry : m_threads) {
-    if (entry.thread.joinable()) entry.thread.join();
+  for (const auto& worker : m_workers) {
+    std::lock_guard lock(worker->mutex);
+    worker->quit = true;
+    worker->wake.notify_one();
   }
-  m_threads.clear();
+  for (const auto& worker : m_workers) {
+    if (worker->thread.joinable()) worker->thread.join();
+  }
+  m_workers.clear();
 }
 
-void ObjectThreads::JoinFinished() noexcept {
-  for (auto it = m_threads.begin(); it != m_threads.end();) {
-    if (it->finished && it->finished->load()) {
-      if (it->thread.joinable()) it->thread.join();
-      it = m_threads.erase(it);
+void ObjectThreads::JoinEnded() noexcept {
+  for (auto it = m_workers.begin(); it != m_workers.end();) {
+    bool ended = false;
+    {
+      std::lock_guard lock((*it)->mutex);
+      ended = (*it)->ended;
+    }
+    if (ended) {
+      if ((*it)->thread.joinable()) (*it)->thread.join();
+      it = m_workers.erase(it);
     } else {
       ++it;
     }
