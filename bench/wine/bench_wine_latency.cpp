@@ -47,8 +47,7 @@ long RawFetch(const std::string& url) {
   const HINTERNET root = InternetOpenA("bench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
   if (!root) return -1;
   long total = -1;
-  if (const HINTERNET request =
-          InternetOpenUrlA(root, url.c_str(), nullptr, 0, kRequestFlags, 0)) {
+  if (const HINTERNET request = InternetOpenUrlA(root, url.c_str(), nullptr, 0, kRequestFlags, 0)) {
     char buffer[256];
     DWORD read = 0;
     total = 0;

@@ -67,10 +67,11 @@ class Report {
       minThreads = std::min(minThreads, m_rows[i].threads);
       maxThreads = std::max(maxThreads, m_rows[i].threads);
     }
-    std::printf("%s after warm-up (rows 2..%zu): handles %lu..%lu, threads %zu..%zu, "
-                "private bytes %zu..%zu (spread %zu KiB)\n",
-                m_phase, m_rows.size(), minHandles, maxHandles, minThreads, maxThreads,
-                minPrivate, maxPrivate, (maxPrivate - minPrivate) / 1024);
+    std::printf(
+        "%s after warm-up (rows 2..%zu): handles %lu..%lu, threads %zu..%zu, "
+        "private bytes %zu..%zu (spread %zu KiB)\n",
+        m_phase, m_rows.size(), minHandles, maxHandles, minThreads, maxThreads, minPrivate,
+        maxPrivate, (maxPrivate - minPrivate) / 1024);
   }
 
  private:
@@ -114,13 +115,21 @@ int Soak(int count) {
   {
     Report report("one check on each of N new objects", *watch);
     for (int i = 1; i <= count; ++i) {
-      const auto object = CreateUpdateCheck();
-      if (!object) {
-        ++failures;
-        continue;
-      }
+      HRESULT hr = E_FAIL;
+      const auto object = CreateUpdateCheck(&hr);
       const auto sink = EventSink::Create();
-      const Advised advised(object.Get(), sink.Get());
+      std::optional<Advised> advised;
+      if (object) {
+        advised.emplace(object.Get(), sink.Get());
+        hr = advised->Result();
+      }
+      // A server that no longer serves new objects stays that way: say when.
+      if (FAILED(hr)) {
+        std::printf("object %d could not be created and connected (0x%08lx): phase ends\n", i,
+                    static_cast<unsigned long>(hr));
+        failures += count - i + 1;
+        break;
+      }
       if (!Check(object.Get(), *sink.Get(), url)) ++failures;
       if (i % kReportEvery == 0) report.Row(i);
     }

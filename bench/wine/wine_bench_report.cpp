@@ -30,10 +30,9 @@ int UsableCpus() {
 std::string WineVersion() {
   using Version = const char*(__cdecl*)();
   const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  const auto version =
-      ntdll ? reinterpret_cast<Version>(
-                  reinterpret_cast<void*>(GetProcAddress(ntdll, "wine_get_version")))
-            : nullptr;
+  const auto version = ntdll ? reinterpret_cast<Version>(reinterpret_cast<void*>(
+                                   GetProcAddress(ntdll, "wine_get_version")))
+                             : nullptr;
   return version ? std::string("Wine ") + version() : "not Wine";
 }
 
