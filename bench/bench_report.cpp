@@ -1,35 +1,11 @@
 #include "bench/bench_report.h"
 
-#include <sched.h>
-#include <sys/utsname.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <fstream>
 
 namespace qel::bench {
 namespace {
-
-std::string CpuModel() {
-  std::ifstream cpuinfo("/proc/cpuinfo");
-  std::string line;
-  while (std::getline(cpuinfo, line)) {
-    if (line.rfind("model name", 0) == 0) {
-      const std::size_t colon = line.find(':');
-      if (colon != std::string::npos) return line.substr(line.find_first_not_of(" \t", colon + 1));
-    }
-  }
-  return "unknown CPU";
-}
-
-// What `nproc` says: the CPUs the process may run on, not those installed.
-int UsableCpus() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (sched_getaffinity(0, sizeof set, &set) != 0) return 0;
-  return CPU_COUNT(&set);
-}
 
 std::atomic<std::size_t> g_sink{0};
 
@@ -54,22 +30,23 @@ Timings Summarise(std::vector<double> milliseconds) {
 }
 
 void PrintHeader(std::string_view title) {
-  utsname names{};
-  uname(&names);
   std::printf("== %.*s ==\n", static_cast<int>(title.size()), title.data());
-  std::printf("machine: %s, %s, %d CPUs\n", names.machine, CpuModel().c_str(), UsableCpus());
+  std::printf("machine: %s\n", MachineDescription().c_str());
+  std::fflush(stdout);
 }
 
 void PrintTimings(std::string_view label, const Timings& timings) {
-  std::printf("%-36.*s median %9.3f ms  (min %.3f, max %.3f, %zu runs)\n",
+  std::printf("%-40.*s median %9.3f ms  (min %.3f, max %.3f, %zu runs)\n",
               static_cast<int>(label.size()), label.data(), timings.median, timings.min,
               timings.max, timings.count);
+  std::fflush(stdout);
 }
 
 bool PrintRatio(double measured, double baseline, double targetRatio) {
   const double ratio = measured / baseline;
   const bool met = ratio <= targetRatio;
   std::printf("ratio %.2fx (target <= %.2fx): %s\n", ratio, targetRatio, met ? "met" : "MISSED");
+  std::fflush(stdout);
   return met;
 }
 

@@ -23,9 +23,12 @@ struct Timings {
 };
 Timings Summarise(std::vector<double> milliseconds);
 
-// The title, then the machine: `uname -m`, the CPU model and the CPUs this
-// process may run on.
+// The title, then the machine.
 void PrintHeader(std::string_view title);
+
+// The processor, the CPUs this process may run on and, under Wine, the Wine
+// version. One per platform: machine_linux.cpp, machine_windows.cpp.
+std::string MachineDescription();
 
 void PrintTimings(std::string_view label, const Timings& timings);
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/wine/wine_bench_report.h"
+#include "bench/bench_report.h"
 #include "server/bstr.h"
 #include "tests/com/com_test_support.h"
 #include "tests/support/loopback_server.h"

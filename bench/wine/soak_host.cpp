@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/wine/wine_bench_report.h"
+#include "bench/bench_report.h"
 #include "server/bstr.h"
 #include "tests/com/com_test_support.h"
 #include "tests/com/fault_server_watch.h"
