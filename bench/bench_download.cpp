@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <stdexcept>
@@ -131,6 +132,10 @@ class Side {
 int main() {
   try {
     qel::bench::PrintHeader("download: 10 MiB through DownloadURL vs one raw libcurl fetch");
+    // scripts/bench.sh runs it twice: with glibc's allocator as it comes,
+    // and tuned to keep freed memory, which takes fresh pages out of both sides.
+    const char* tunables = std::getenv("GLIBC_TUNABLES");
+    std::printf("allocator: %s\n", tunables ? tunables : "as it comes");
     qel::test::LoopbackServer server;
     const std::string body = Body();
     server.Put("/big.bin", body, "application/octet-stream");

@@ -50,6 +50,16 @@ bool PrintRatio(double measured, double baseline, double targetRatio) {
   return met;
 }
 
+bool PrintBelow(std::string_view label, double measured, double limit, std::string_view unit) {
+  const bool met = measured < limit;
+  const int unitLength = static_cast<int>(unit.size());
+  std::printf("%.*s: %.2f %.*s (target < %.2f %.*s): %s\n", static_cast<int>(label.size()),
+              label.data(), measured, unitLength, unit.data(), limit, unitLength, unit.data(),
+              met ? "met" : "MISSED");
+  std::fflush(stdout);
+  return met;
+}
+
 void Consume(std::size_t value) { g_sink.fetch_add(value, std::memory_order_relaxed); }
 
 }  // namespace qel::bench

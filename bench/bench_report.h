@@ -35,6 +35,10 @@ void PrintTimings(std::string_view label, const Timings& timings);
 // "ratio R (target <= T): met" or "... MISSED"; returns whether it was met.
 bool PrintRatio(double measured, double baseline, double targetRatio);
 
+// "<label>: <measured> <unit> (target < <limit> <unit>): met" or "... MISSED";
+// returns whether it was met.
+bool PrintBelow(std::string_view label, double measured, double limit, std::string_view unit);
+
 // Keeps a result alive so that the compiler cannot drop the work behind it.
 void Consume(std::size_t value);
 

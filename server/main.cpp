@@ -10,6 +10,7 @@
 #include "server/class_factory.h"
 #include "server/com_ptr.h"
 #include "server/command_line.h"
+#include "server/connection_limits.h"
 #include "server/object_threads.h"
 #include "server/registration.h"
 #include "server/server_lifetime.h"
@@ -31,6 +32,8 @@ void RunMessageLoop() {
 }
 
 HRESULT Serve() {
+  // Checks still work with the limit as it comes, only less independently.
+  RaiseConnectionLimits();
   ServerLifetime lifetime(GetCurrentThreadId());
   ObjectThreads threads(lifetime);
   auto factory = ComPtr<IClassFactory>::Attach(new ClassFactory(threads, lifetime));

@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include <objbase.h>
-#include <wininet.h>
 
 #include <cstdio>
 #include <optional>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "bench/bench_report.h"
+#include "bench/wine/wininet_fetch.h"
 #include "server/bstr.h"
 #include "tests/com/com_test_support.h"
 #include "tests/support/loopback_server.h"
@@ -28,8 +28,6 @@ constexpr int kWarmUp = 5;
 constexpr int kChecks = 60;
 constexpr double kTriggerDelayMs = 10.0;
 constexpr double kTargetRatio = 1.3;
-// The flags the server's download uses.
-constexpr DWORD kRequestFlags = 0x84080300u;
 
 // A valid version file of exactly 1 KiB for url.
 std::string VersionFile1K(const std::string& url) {
@@ -39,23 +37,6 @@ std::string VersionFile1K(const std::string& url) {
   while (file.size() + line.size() <= 1024) file += line;
   file.append(1024 - file.size(), '.');
   return file;
-}
-
-// The URL fetched as the server fetches it, without the component: the
-// bytes received, or -1.
-long RawFetch(const std::string& url) {
-  const HINTERNET root = InternetOpenA("bench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-  if (!root) return -1;
-  long total = -1;
-  if (const HINTERNET request = InternetOpenUrlA(root, url.c_str(), nullptr, 0, kRequestFlags, 0)) {
-    char buffer[256];
-    DWORD read = 0;
-    total = 0;
-    while (InternetReadFile(request, buffer, sizeof(buffer), &read) && read > 0) total += read;
-    InternetCloseHandle(request);
-  }
-  InternetCloseHandle(root);
-  return total;
 }
 
 int Run() {
@@ -92,7 +73,7 @@ int Run() {
     }
     const double checkMs = qel::bench::Milliseconds(*arrived - started);
     const auto before = Clock::now();
-    const long bytes = RawFetch(url);
+    const long bytes = qel::bench::WinInetFetch(url);
     const double fetchMs = qel::bench::Milliseconds(Clock::now() - before);
     if (bytes != 1024) {
       std::fprintf(stderr, "the raw fetch got %ld bytes\n", bytes);

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "common/error.h"
 #include "common/text.h"
@@ -291,27 +294,41 @@ TEST_F(UpdateCheckCom, RefusalsCarryTheWholeErrorThroughIDispatch) {
 }
 
 TEST_F(UpdateCheckCom, EachObjectChecksOnItsOwnThread) {
-  // The slow file is fetched through a route that answers after 3 s.
+  // Three checks stall on one server, more than WinINet lets a process hold
+  // to a server unless the limit is raised; a fourth object's check of the
+  // same server must still get through.
   const std::string slowUrl = m_web.Url("/stall?ms=3000&then=/slow.txt");
   m_web.Put("/slow.txt", VersionFile(slowUrl));
   const std::u16string fastUrl = PutVersionFile("/fast.txt");
+  std::vector<ComPtr<_UpdateCheck>> slowObjects{m_object};
+  while (slowObjects.size() < 3) slowObjects.push_back(CreateUpdateCheck());
   const ComPtr<_UpdateCheck> other = CreateUpdateCheck();
   ASSERT_TRUE(other);
-  const auto slowSink = EventSink::Create();
+  std::vector<ComPtr<EventSink>> slowSinks;
+  std::vector<std::unique_ptr<Advised>> slowAdvised;
+  for (const auto& slow : slowObjects) {
+    ASSERT_TRUE(slow);
+    slowSinks.push_back(EventSink::Create());
+    slowAdvised.push_back(std::make_unique<Advised>(slow.Get(), slowSinks.back().Get()));
+    ASSERT_EQ(StartCheck(slow.Get(), TextOf(slowUrl)), S_OK);
+  }
+  const auto anySlowEvent = [&] {
+    return std::any_of(slowSinks.begin(), slowSinks.end(),
+                       [](const auto& sink) { return !sink->Events().empty(); });
+  };
   const auto fastSink = EventSink::Create();
-  const Advised slowAdvised(m_object.Get(), slowSink.Get());
   const Advised fastAdvised(other.Get(), fastSink.Get());
 
-  ASSERT_EQ(StartCheck(m_object.Get(), TextOf(slowUrl)), S_OK);
   ASSERT_EQ(StartCheck(other.Get(), fastUrl), S_OK);
-  ASSERT_TRUE(
-      PumpUntil([&] { return !fastSink->Events().empty() || !slowSink->Events().empty(); }));
-  // Had both objects shared a thread, the stalled download would have held
-  // the other object's check back until it was over.
+  ASSERT_TRUE(PumpUntil([&] { return !fastSink->Events().empty() || anySlowEvent(); }));
+  // Had the objects shared a thread, or their checks a connection, the
+  // stalled downloads would have held the other check back until they ended.
   EXPECT_EQ(fastSink->Events().size(), 1u);
-  EXPECT_TRUE(slowSink->Events().empty());
-  ASSERT_TRUE(PumpUntil([&] { return !slowSink->Events().empty(); }));
-  EXPECT_EQ(slowSink->Events()[0].number, 0);
+  EXPECT_FALSE(anySlowEvent());
+  for (const auto& sink : slowSinks) {
+    ASSERT_TRUE(PumpUntil([&] { return !sink->Events().empty(); }));
+    EXPECT_EQ(sink->Events()[0].number, 0);
+  }
   EXPECT_EQ(fastSink->Events()[0].number, 0);
 }
 

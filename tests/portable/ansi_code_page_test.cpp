@@ -43,6 +43,35 @@ TEST_F(AnsiCodePageTest, EveryByteMapsToItsWindows1252Unit) {
   EXPECT_EQ(static_cast<uint16_t>(wide[0x81]), 0x0081);
 }
 
+TEST_F(AnsiCodePageTest, MixedTextConvertsWhereverItsHighBytesFall) {
+  // Mostly ASCII, as version files are, with one or two high bytes at every
+  // position of texts of every length up to a few words; into a buffer of
+  // exactly the size and into a larger one, whose tail must stay untouched.
+  constexpr WCHAR kUntouched = static_cast<WCHAR>(0xDEAD);
+  for (size_t length = 1; length <= 40; ++length) {
+    for (size_t high = 0; high < length; ++high) {
+      std::string text(length, 'a');
+      for (size_t i = 0; i < length; ++i) text[i] = static_cast<char>('a' + i % 26);
+      text[high] = '\x80';
+      text[length - 1 - high] = '\xE9';
+      for (size_t room : {length, length + 9}) {
+        SCOPED_TRACE("length " + std::to_string(length) + ", high byte at " + std::to_string(high) +
+                     ", room " + std::to_string(room));
+        std::vector<WCHAR> wide(room, kUntouched);
+        ASSERT_EQ(MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(length), wide.data(),
+                                      static_cast<int>(room)),
+                  static_cast<int>(length));
+        for (size_t i = 0; i < length; ++i) {
+          ASSERT_EQ(static_cast<uint16_t>(wide[i]),
+                    Expected1252(static_cast<unsigned char>(text[i])))
+              << "unit " << i;
+        }
+        for (size_t i = length; i < room; ++i) ASSERT_EQ(wide[i], kUntouched) << "unit " << i;
+      }
+    }
+  }
+}
+
 TEST_F(AnsiCodePageTest, EveryUnitOfTheTableMapsBackToItsByte) {
   std::vector<WCHAR> wide;
   for (int byte = 0; byte < 256; ++byte) wide.push_back(static_cast<WCHAR>(Expected1252(byte)));
