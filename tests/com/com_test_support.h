@@ -65,6 +65,8 @@ class EventSink final : public IDispatch {
   static ComPtr<EventSink> Create() { return Create(Options{}); }
 
   const std::vector<Received>& Events() const { return m_events; }
+  // The references held on this sink, the test's own included.
+  ULONG References() const { return m_refs; }
   // Calls that did not have the event's shape; empty when all was well.
   const std::vector<std::string>& Faults() const { return m_faults; }
 

@@ -277,5 +277,38 @@ TEST_F(ConnectionPointCom, ASinkWhoseHostIsGoneIsDisconnected) {
   ASSERT_TRUE(PumpUntil([&] { return sink->Events().size() == 2; }));
 }
 
+TEST_F(ConnectionPointCom, TheServerLetsGoOfASinkWhenItsConnectionEnds) {
+  // Held by the server through a proxy, a sink whose connection ends must be
+  // released, or every host's sink would live as long as the server.
+  struct Case {
+    const char* name;
+    bool releaseObject;  // the object goes instead of the connection
+  };
+  for (const Case& c : {Case{"unadvised", false}, Case{"object released", true}}) {
+    SCOPED_TRACE(c.name);
+    ComPtr<_UpdateCheck> object = CreateUpdateCheck();
+    ASSERT_TRUE(object);
+    const auto sink = EventSink::Create();
+    const Bstr url(m_web.UrlText("/events.txt"));
+    {
+      ComPtr<IConnectionPointContainer> container;
+      ASSERT_EQ(object->QueryInterface(IID_IConnectionPointContainer, container.PutVoid()), S_OK);
+      ComPtr<IConnectionPoint> point;
+      ASSERT_EQ(container->FindConnectionPoint(DIID___UpdateCheck, point.Put()), S_OK);
+      DWORD cookie = 0;
+      ASSERT_EQ(point->Advise(sink.Get(), &cookie), S_OK);
+      ASSERT_EQ(object->StartCheck(url.Get()), S_OK);
+      ASSERT_TRUE(PumpUntil([&] { return !sink->Events().empty(); }));
+      EXPECT_GT(sink->References(), 1u);
+      if (!c.releaseObject) {
+        ASSERT_EQ(point->Unadvise(cookie), S_OK);
+      }
+    }
+    if (c.releaseObject) object.Reset();
+    EXPECT_TRUE(PumpUntil([&] { return sink->References() == 1; }))
+        << sink->References() << " references left";
+  }
+}
+
 }  // namespace
 }  // namespace qel::test
