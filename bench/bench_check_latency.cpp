@@ -11,6 +11,7 @@
 
 #include "bench/bench_report.h"
 #include "bench/raw_fetch.h"
+#include "bench/version_file_1k.h"
 #include "common/events.h"
 #include "common/text.h"
 #include "service/UpdateCheck.h"
@@ -26,16 +27,6 @@ constexpr int kChecks = 60;
 constexpr double kTriggerDelayMs = 10.0;
 constexpr double kTargetRatio = 1.3;
 
-// A valid version file of exactly 1 KiB for url.
-std::string VersionFile(const std::string& url) {
-  std::string file =
-      "file=" + url + "\r\nmajor=2\r\nminor=0\r\nbuild=15\r\nupdate=http://127.0.0.1/new\r\n";
-  const std::string line = "- a history line of the version file\r\n";
-  while (file.size() + line.size() <= 1024) file += line;
-  file.append(1024 - file.size(), '.');
-  return file;
-}
-
 }  // namespace
 
 int main() {
@@ -43,7 +34,7 @@ int main() {
     qel::bench::PrintHeader("check latency: StartCheck returning to UpdateCheckComplete");
     qel::test::LoopbackServer server;
     const std::string url = server.Url("/version.txt");
-    server.Put("/version.txt", VersionFile(url));
+    server.Put("/version.txt", qel::bench::VersionFile1K(url));
 
     const auto check = qel::UpdateCheck::Create();
     std::optional<Clock::time_point> completedAt;
@@ -71,7 +62,7 @@ int main() {
       const auto before = Clock::now();
       const std::string body = qel::bench::RawFetch(url);
       const double fetchMs = qel::bench::Milliseconds(Clock::now() - before);
-      if (body.size() != 1024) {
+      if (body.size() != qel::bench::kVersionFileBytes) {
         std::fprintf(stderr, "the raw fetch got %zu bytes\n", body.size());
         return 1;
       }

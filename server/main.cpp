@@ -73,7 +73,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (!action) return kExitUsage;
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return kExitFailure;
     const HRESULT hr = Run(*action);
-    CoUninitialize();
+    // A serving process ends here without uninitialising COM: a host's last
+    // release (of the class object, say) can still be on its way into this
+    // apartment, and Wine's CoUninitialize then waits for that call forever,
+    // since nothing dispatches it any more. Ending the process frees it all.
+    if (*action != ServerAction::Serve) CoUninitialize();
     return SUCCEEDED(hr) ? kExitSuccess : kExitFailure;
   } catch (...) {
     return kExitFailure;

@@ -16,6 +16,7 @@
 
 #include "QELUpdateCheck.h"
 #include "bench/bench_report.h"
+#include "bench/wine/in_apartment.h"
 #include "bench/wine/started_process.h"
 #include "tests/com/com_test_support.h"
 
@@ -141,9 +142,4 @@ int Run() {
 
 }  // namespace
 
-int main() {
-  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
-  const int result = Run();
-  CoUninitialize();
-  return result;
-}
+int main() { return qel::bench::RunInApartment(Run); }

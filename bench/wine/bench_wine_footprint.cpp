@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench/bench_report.h"
+#include "bench/wine/in_apartment.h"
 #include "bench/wine/linux_process.h"
 #include "bench/wine/started_process.h"
 #include "server/bstr.h"
@@ -168,9 +169,4 @@ int Run() {
 
 }  // namespace
 
-int main() {
-  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
-  const int result = Run();
-  CoUninitialize();
-  return result;
-}
+int main() { return qel::bench::RunInApartment(Run); }

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "bench/bench_report.h"
+#include "bench/wine/in_apartment.h"
 #include "bench/wine/wininet_fetch.h"
 #include "common/text.h"
 #include "server/bstr.h"
@@ -234,9 +235,4 @@ int Run() {
 
 }  // namespace
 
-int main() {
-  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
-  const int result = Run();
-  CoUninitialize();
-  return result;
-}
+int main() { return qel::bench::RunInApartment(Run); }

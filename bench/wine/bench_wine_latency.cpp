@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "bench/bench_report.h"
+#include "bench/version_file_1k.h"
+#include "bench/wine/in_apartment.h"
 #include "bench/wine/wininet_fetch.h"
 #include "server/bstr.h"
 #include "tests/com/com_test_support.h"
@@ -29,23 +31,13 @@ constexpr int kChecks = 60;
 constexpr double kTriggerDelayMs = 10.0;
 constexpr double kTargetRatio = 1.3;
 
-// A valid version file of exactly 1 KiB for url.
-std::string VersionFile1K(const std::string& url) {
-  std::string file =
-      "file=" + url + "\r\nmajor=2\r\nminor=0\r\nbuild=15\r\nupdate=http://127.0.0.1/new\r\n";
-  const std::string line = "- a history line of the version file\r\n";
-  while (file.size() + line.size() <= 1024) file += line;
-  file.append(1024 - file.size(), '.');
-  return file;
-}
-
 int Run() {
   qel::bench::PrintHeader(
       "check latency under Wine, out of process, warm server: StartCheck returning to "
       "UpdateCheckComplete in the host");
   LoopbackServer web;
   const std::string url = web.Url("/version.txt");
-  web.Put("/version.txt", VersionFile1K(url));
+  web.Put("/version.txt", qel::bench::VersionFile1K(url));
   const qel::com::Bstr urlText(web.UrlText("/version.txt"));
 
   std::optional<Clock::time_point> arrived;
@@ -75,7 +67,7 @@ int Run() {
     const auto before = Clock::now();
     const long bytes = qel::bench::WinInetFetch(url);
     const double fetchMs = qel::bench::Milliseconds(Clock::now() - before);
-    if (bytes != 1024) {
+    if (bytes != static_cast<long>(qel::bench::kVersionFileBytes)) {
       std::fprintf(stderr, "the raw fetch got %ld bytes\n", bytes);
       return 1;
     }
@@ -96,9 +88,4 @@ int Run() {
 
 }  // namespace
 
-int main() {
-  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
-  const int result = Run();
-  CoUninitialize();
-  return result;
-}
+int main() { return qel::bench::RunInApartment(Run); }

@@ -1,5 +1,7 @@
 #include "bench/wine/started_process.h"
 
+#include <objbase.h>
+
 #include "tests/com/com_test_support.h"
 
 namespace qel::bench {
@@ -20,7 +22,11 @@ std::optional<StartedProcess> StartedProcess::Start(const std::wstring& path,
 }
 
 bool StartedProcess::WaitForExit(DWORD milliseconds) const {
-  return WaitForSingleObject(m_process.Get(), milliseconds) == WAIT_OBJECT_0;
+  // A process that is winding down may still call into this apartment, so
+  // the wait goes on serving it.
+  HANDLE process = m_process.Get();
+  DWORD index = 0;
+  return CoWaitForMultipleHandles(0, milliseconds, 1, &process, &index) == S_OK;
 }
 
 std::wstring BaselineProcess::Path() { return test::SiblingPath(L"bench_baseline_process.exe"); }

@@ -19,7 +19,8 @@ class StartedProcess {
                                              const std::wstring& arguments);
   HANDLE Handle() const { return m_process.Get(); }
   Clock::time_point StartedAt() const { return m_startedAt; }
-  // Waits for the process to end; false on the time-out.
+  // Waits for the process to end, serving this apartment meanwhile; false on
+  // the time-out.
   bool WaitForExit(DWORD milliseconds) const;
 
  private:

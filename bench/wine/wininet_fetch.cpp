@@ -4,19 +4,17 @@
 
 #include <wininet.h>
 
+#include "retrieval/modInternetFunctions.h"
+
 namespace qel::bench {
-namespace {
-
-// The flags the component's download uses.
-constexpr DWORD kRequestFlags = 0x84080300u;
-
-}  // namespace
 
 long WinInetFetch(const std::string& url) {
   const HINTERNET root = InternetOpenA("bench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
   if (!root) return -1;
   long total = -1;
-  if (const HINTERNET request = InternetOpenUrlA(root, url.c_str(), nullptr, 0, kRequestFlags, 0)) {
+  if (const HINTERNET request =
+          InternetOpenUrlA(root, url.c_str(), nullptr, 0,
+                           static_cast<DWORD>(modInternetFunctions::kRequestFlags), 0)) {
     char buffer[256];
     DWORD read = 0;
     total = 0;

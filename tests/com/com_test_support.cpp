@@ -73,11 +73,25 @@ HRESULT EventSink::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* p
   return m_options.result;
 }
 
-Advised::Advised(IUnknown* object, IUnknown* sink) {
+ComPtr<IConnectionPoint> FindEventPoint(IUnknown* object, HRESULT* result) {
   ComPtr<IConnectionPointContainer> container;
-  m_hr = object->QueryInterface(IID_IConnectionPointContainer, container.PutVoid());
-  if (SUCCEEDED(m_hr)) m_hr = container->FindConnectionPoint(DIID___UpdateCheck, m_point.Put());
-  if (SUCCEEDED(m_hr)) m_hr = m_point->Advise(sink, &m_cookie);
+  ComPtr<IConnectionPoint> point;
+  HRESULT hr = object->QueryInterface(IID_IConnectionPointContainer, container.PutVoid());
+  if (SUCCEEDED(hr)) hr = container->FindConnectionPoint(DIID___UpdateCheck, point.Put());
+  if (result) *result = hr;
+  return point;
+}
+
+HRESULT AdviseAndLetGo(IUnknown* object, IUnknown* sink) {
+  HRESULT hr = E_FAIL;
+  const auto point = FindEventPoint(object, &hr);
+  DWORD cookie = 0;
+  return point ? point->Advise(sink, &cookie) : hr;
+}
+
+Advised::Advised(IUnknown* object, IUnknown* sink) {
+  m_point = FindEventPoint(object, &m_hr);
+  if (m_point) m_hr = m_point->Advise(sink, &m_cookie);
 }
 
 Advised::~Advised() {
@@ -156,37 +170,38 @@ std::wstring ServerPath() {
 
 std::wstring SiblingPath(const wchar_t* fileName) { return ModuleDirectory() + fileName; }
 
-namespace {
+namespace {}  // namespace
 
-// Calls `visit` with the id of every running server process.
-template <class Visit>
-void ForEachServerProcess(Visit visit) {
+std::vector<DWORD> ServerProcessIds() {
+  std::vector<DWORD> ids;
   const com::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return;
+  if (!snapshot) return ids;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof(entry);
   for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
        more = Process32NextW(snapshot.Get(), &entry)) {
     if (CompareStringOrdinal(entry.szExeFile, -1, L"QELUpdateCheck1_1.exe", -1, TRUE) ==
         CSTR_EQUAL) {
-      visit(entry.th32ProcessID);
+      ids.push_back(entry.th32ProcessID);
     }
+  }
+  return ids;
+}
+
+size_t ServerProcessCount() { return ServerProcessIds().size(); }
+
+void TerminateServerProcesses() {
+  for (const DWORD id : ServerProcessIds()) {
+    const com::UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+    if (process && TerminateProcess(process.Get(), 1)) WaitForSingleObject(process.Get(), 5000);
   }
 }
 
-}  // namespace
-
-size_t ServerProcessCount() {
-  size_t count = 0;
-  ForEachServerProcess([&](DWORD) { ++count; });
-  return count;
-}
-
-void TerminateServerProcesses() {
-  ForEachServerProcess([](DWORD id) {
-    const com::UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
-    if (process && TerminateProcess(process.Get(), 1)) WaitForSingleObject(process.Get(), 5000);
-  });
+ChildProcess::~ChildProcess() {
+  if (WaitForSingleObject(m_process.Get(), 0) == WAIT_TIMEOUT) {
+    TerminateProcess(m_process.Get(), 1);
+    WaitForSingleObject(m_process.Get(), 10000);
+  }
 }
 
 int RunServer(const std::wstring& switchText) {

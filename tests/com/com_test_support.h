@@ -17,6 +17,7 @@
 #include "QELUpdateCheck.h"
 #include "server/com_ptr.h"
 #include "server/excep_info.h"
+#include "server/unique_handle.h"
 #include "server/variant.h"
 
 namespace qel::test {
@@ -91,6 +92,14 @@ class EventSink final : public IDispatch {
   std::vector<std::string> m_faults;
 };
 
+// The object's connection point for UpdateCheckComplete; empty on failure,
+// with the reason in `result`.
+ComPtr<IConnectionPoint> FindEventPoint(IUnknown* object, HRESULT* result = nullptr);
+
+// Connects `sink` to the object's event and lets go of the connection point
+// without breaking the connection, as a host that forgets to do so.
+HRESULT AdviseAndLetGo(IUnknown* object, IUnknown* sink);
+
 // A connection of a sink to an object's event, broken when it goes.
 class Advised {
  public:
@@ -130,10 +139,26 @@ std::u16string TextOf(const std::string& text);
 std::wstring ServerPath();
 // A program next to the running test executable.
 std::wstring SiblingPath(const wchar_t* fileName);
+std::vector<DWORD> ServerProcessIds();
 size_t ServerProcessCount();
 // Ends every running server process; for clean-up only.
 void TerminateServerProcesses();
 // Runs the server with one switch and returns its exit code (or -1).
 int RunServer(const std::wstring& switchText);
+
+// A child process of a test, ended however the test ends.
+class ChildProcess {
+ public:
+  explicit ChildProcess(const PROCESS_INFORMATION& info)
+      : m_process(info.hProcess), m_thread(info.hThread) {}
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  ~ChildProcess();
+  HANDLE Get() const { return m_process.Get(); }
+
+ private:
+  com::UniqueHandle m_process;
+  com::UniqueHandle m_thread;
+};
 
 }  // namespace qel::test

@@ -70,24 +70,6 @@ std::vector<DWORD> ConnectionCookies(IConnectionPoint* point) {
   return cookies;
 }
 
-// Ends a child process however the test ends.
-class ChildProcess {
- public:
-  explicit ChildProcess(const PROCESS_INFORMATION& info)
-      : m_process(info.hProcess), m_thread(info.hThread) {}
-  ~ChildProcess() {
-    if (WaitForSingleObject(m_process.Get(), 0) == WAIT_TIMEOUT) {
-      TerminateProcess(m_process.Get(), 1);
-      WaitForSingleObject(m_process.Get(), 10000);
-    }
-  }
-  HANDLE Get() const { return m_process.Get(); }
-
- private:
-  UniqueHandle m_process;
-  UniqueHandle m_thread;
-};
-
 class ConnectionPointCom : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -291,10 +273,8 @@ TEST_F(ConnectionPointCom, TheServerLetsGoOfASinkWhenItsConnectionEnds) {
     const auto sink = EventSink::Create();
     const Bstr url(m_web.UrlText("/events.txt"));
     {
-      ComPtr<IConnectionPointContainer> container;
-      ASSERT_EQ(object->QueryInterface(IID_IConnectionPointContainer, container.PutVoid()), S_OK);
-      ComPtr<IConnectionPoint> point;
-      ASSERT_EQ(container->FindConnectionPoint(DIID___UpdateCheck, point.Put()), S_OK);
+      const ComPtr<IConnectionPoint> point = FindEventPoint(object.Get());
+      ASSERT_TRUE(point);
       DWORD cookie = 0;
       ASSERT_EQ(point->Advise(sink.Get(), &cookie), S_OK);
       ASSERT_EQ(object->StartCheck(url.Get()), S_OK);

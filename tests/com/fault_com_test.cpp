@@ -300,14 +300,7 @@ TEST_F(FaultCom, AnObjectLetGoWhileArmedNeverRequestsNorReports) {
     const auto sink = EventSink::Create();
     ComPtr<_UpdateCheck> object = CreateUpdateCheck();
     ASSERT_TRUE(object);
-    {
-      ComPtr<IConnectionPointContainer> container;
-      ComPtr<IConnectionPoint> point;
-      DWORD cookie = 0;
-      ASSERT_EQ(object.As(container), S_OK);
-      ASSERT_EQ(container->FindConnectionPoint(DIID___UpdateCheck, point.Put()), S_OK);
-      ASSERT_EQ(point->Advise(sink.Get(), &cookie), S_OK);
-    }
+    ASSERT_EQ(AdviseAndLetGo(object.Get(), sink.Get()), S_OK);
     ASSERT_EQ(StartCheck(object.Get(), Web().UrlText(path)), S_OK);
     object.Reset();
     PumpFor(400ms);
@@ -437,24 +430,6 @@ class FaultComKilledHost : public FaultCom {
     TearDownSuite(false);
   }
   void TearDown() override {}
-};
-
-// Ends a child process however the test ends.
-class ChildProcess {
- public:
-  explicit ChildProcess(const PROCESS_INFORMATION& info)
-      : m_process(info.hProcess), m_thread(info.hThread) {}
-  ~ChildProcess() {
-    if (WaitForSingleObject(m_process.Get(), 0) == WAIT_TIMEOUT) {
-      TerminateProcess(m_process.Get(), 1);
-      WaitForSingleObject(m_process.Get(), 10000);
-    }
-  }
-  HANDLE Get() const { return m_process.Get(); }
-
- private:
-  UniqueHandle m_process;
-  UniqueHandle m_thread;
 };
 
 TEST_F(FaultComKilledHost, TheServerServesOnAndDeliversNothingAstray) {

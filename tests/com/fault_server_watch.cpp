@@ -3,26 +3,12 @@
 #include <psapi.h>
 #include <tlhelp32.h>
 
+#include "tests/com/com_test_support.h"
+
 #include <vector>
 
 namespace qel::test {
 namespace {
-
-std::vector<DWORD> ServerProcessIds() {
-  std::vector<DWORD> ids;
-  const com::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return ids;
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
-       more = Process32NextW(snapshot.Get(), &entry)) {
-    if (CompareStringOrdinal(entry.szExeFile, -1, L"QELUpdateCheck1_1.exe", -1, TRUE) ==
-        CSTR_EQUAL) {
-      ids.push_back(entry.th32ProcessID);
-    }
-  }
-  return ids;
-}
 
 size_t ThreadCount(DWORD processId) {
   const com::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));

@@ -4,7 +4,7 @@
 
 add_library(qel_fault_watch STATIC fault_server_watch.cpp)
 target_include_directories(qel_fault_watch PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(qel_fault_watch PUBLIC psapi)
+target_link_libraries(qel_fault_watch PUBLIC qel_com_test_support psapi)
 
 add_executable(qel_fault_host fault_host.cpp)
 target_link_options(qel_fault_host PRIVATE -municode)
