@@ -10,8 +10,10 @@ uintptr_t Key(HINTERNET handle) { return reinterpret_cast<uintptr_t>(handle); }
 }  // namespace
 
 InternetHandleTable& InternetHandleTable::Instance() {
-  static InternetHandleTable table;
-  return table;
+  // Outlives every thread's exit: a download given up may still be closing
+  // its handles while the process ends.
+  static auto* const table = new InternetHandleTable();
+  return *table;
 }
 
 HINTERNET InternetHandleTable::Add(InternetHandle entry) {

@@ -5,6 +5,7 @@
 
 #include <wininet.h>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -16,15 +17,18 @@
 
 namespace qel::platform {
 
-// What InternetOpenA sets up; a URL request copies it when it opens.
+// What InternetOpenA sets up; a URL request copies it when it opens. The
+// time-outs may change later, from any thread, through InternetSetOptionA.
 struct InternetSession {
   std::string agent;
   bool useDirect = false;
+  std::atomic<long> connectMs{0};
+  std::atomic<long> receiveMs{0};
 };
 
 // One live handle: a session (root), or a URL request opened from one.
 struct InternetHandle {
-  std::shared_ptr<const InternetSession> session;
+  std::shared_ptr<InternetSession> session;
   std::shared_ptr<InternetRequest> request;
   HINTERNET parent = nullptr;
 };

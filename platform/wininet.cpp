@@ -1,4 +1,4 @@
-// The four WinINet calls over libcurl, with the stand-in's controls.
+// The WinINet calls over libcurl, with the stand-in's controls.
 #include <qel_platform.h>
 #include <wininet.h>
 
@@ -33,8 +33,8 @@ struct InternetState {
 };
 
 InternetState& State() {
-  static InternetState state;
-  return state;
+  static auto* const state = new InternetState();  // as the handle table
+  return *state;
 }
 
 // Header lines as InternetOpenUrlA takes them: CR LF separated, the length
@@ -105,6 +105,8 @@ HINTERNET InternetOpenA(LPCSTR lpszAgent, DWORD dwAccessType, LPCSTR, LPCSTR, DW
     qel::platform::InternetState& state = qel::platform::State();
     const std::lock_guard lock(state.mutex);
     state.lastAgent = session->agent;
+    session->connectMs = state.connectMs;
+    session->receiveMs = state.receiveMs;
   }
   InternetHandle entry;
   entry.session = std::move(session);
@@ -129,12 +131,8 @@ HINTERNET InternetOpenUrlA(HINTERNET hInternet, LPCSTR lpszUrl, LPCSTR lpszHeade
   settings.followRedirects = (dwFlags & INTERNET_FLAG_NO_AUTO_REDIRECT) == 0;
   settings.noCache = (dwFlags & (INTERNET_FLAG_RELOAD | INTERNET_FLAG_PRAGMA_NOCACHE)) != 0;
   settings.headers = qel::platform::HeaderLines(lpszHeaders, dwHeadersLength);
-  {
-    qel::platform::InternetState& state = qel::platform::State();
-    const std::lock_guard lock(state.mutex);
-    settings.connectMs = state.connectMs;
-    settings.receiveMs = state.receiveMs;
-  }
+  settings.connectMs = root->session->connectMs;
+  settings.receiveMs = root->session->receiveMs;
 
   // Registered before it is sent, so that closing the root meanwhile
   // cancels it, as it does in WinINet.
@@ -193,5 +191,35 @@ BOOL InternetCloseHandle(HINTERNET hInternet) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
+  return TRUE;
+}
+
+BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
+                        DWORD dwBufferLength) {
+  const auto root = InternetHandleTable::Instance().Find(hInternet);
+  if (!root) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (dwOption != INTERNET_OPTION_CONNECT_TIMEOUT && dwOption != INTERNET_OPTION_SEND_TIMEOUT &&
+      dwOption != INTERNET_OPTION_RECEIVE_TIMEOUT) {
+    SetLastError(ERROR_INTERNET_INVALID_OPTION);
+    return FALSE;
+  }
+  if (!root->session) {
+    SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+    return FALSE;
+  }
+  if (lpBuffer == nullptr || dwBufferLength < sizeof(DWORD)) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  DWORD value = 0;
+  std::memcpy(&value, lpBuffer, sizeof value);
+  // A request goes out with its connection, so the send time-out has
+  // nothing of its own to bound here. WinINet reads 0xFFFFFFFF as no limit.
+  const long ms = value > 0x7FFFFFFF ? 0 : static_cast<long>(value);
+  if (dwOption == INTERNET_OPTION_CONNECT_TIMEOUT) root->session->connectMs = ms;
+  if (dwOption == INTERNET_OPTION_RECEIVE_TIMEOUT) root->session->receiveMs = ms;
   return TRUE;
 }

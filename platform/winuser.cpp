@@ -1,8 +1,10 @@
-// Thread timers and per-thread message queues, as USER keeps them on Windows:
-// a timer belongs to the thread that armed it, repeats until killed, and is
-// delivered as WM_TIMER by that thread's own message retrieval when no posted
-// message is waiting. Waiting blocks on the monotonic clock until the next
-// timer is due or a message is posted.
+// Thread timers, message-only windows and per-thread message queues, as USER
+// keeps them on Windows: a timer belongs to the thread that armed it, repeats
+// until killed, and is delivered as WM_TIMER by that thread's own message
+// retrieval when no posted message is waiting; a window belongs to the thread
+// that made it, and messages posted to it from any thread reach its procedure
+// through that thread's dispatch. Waiting blocks on the monotonic clock until
+// the next timer is due or a message is posted.
 #include <windows.h>
 
 #include <algorithm>
@@ -14,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <unordered_map>
 
 #include "qel_platform.h"
@@ -26,6 +29,11 @@ struct TimerEntry {
   std::chrono::milliseconds interval;
   Clock::time_point due;
   TIMERPROC proc;
+};
+
+struct Window {
+  DWORD threadId;
+  WNDPROC proc;
 };
 
 struct ThreadQueue {
@@ -49,6 +57,11 @@ class User {
   UINT_PTR nextTimerId = 1;
   size_t liveTimers = 0;
   DWORD nextThreadId = 1;
+  std::map<std::u16string, WNDPROC> classes;
+  // Window handles are numbers never handed out twice, so a message for a
+  // window destroyed meanwhile is recognised and dropped.
+  std::map<uintptr_t, Window> windows;
+  uintptr_t nextWindow = 0x10010;
 
   UINT_PTR NewTimerId() {
     // Ids are unique in the process and never 0; skip any still in use.
@@ -72,6 +85,8 @@ struct ThreadQueueHolder {
     std::lock_guard lock(user.mutex);
     user.liveTimers -= queue->timers.size();
     queue->timers.clear();
+    std::erase_if(user.windows,
+                  [&](const auto& entry) { return entry.second.threadId == queue->threadId; });
     user.queues.erase(queue->threadId);
   }
 };
@@ -218,6 +233,18 @@ BOOL GetMessageW(MSG* lpMsg, HWND, UINT, UINT) {
 BOOL TranslateMessage(const MSG*) { return FALSE; }
 
 LRESULT DispatchMessageW(const MSG* lpMsg) {
+  if (lpMsg->hwnd != nullptr) {
+    WNDPROC proc = nullptr;
+    {
+      User& user = User::Instance();
+      std::lock_guard lock(user.mutex);
+      const auto found = user.windows.find(reinterpret_cast<uintptr_t>(lpMsg->hwnd));
+      if (found != user.windows.end() && found->second.threadId == ThreadIdLocked(user)) {
+        proc = found->second.proc;
+      }
+    }
+    return proc != nullptr ? proc(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam) : 0;
+  }
   if (lpMsg->message == WM_TIMER && lpMsg->lParam != 0) {
     const auto proc = reinterpret_cast<TIMERPROC>(lpMsg->lParam);
     proc(lpMsg->hwnd, WM_TIMER, lpMsg->wParam, GetTickCount());
@@ -242,6 +269,81 @@ BOOL PostThreadMessageW(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam) 
   it->second->wake.notify_all();
   return TRUE;
 }
+
+HINSTANCE GetModuleHandleW(LPCWSTR) { return reinterpret_cast<HINSTANCE>(0x400000); }
+
+ATOM RegisterClassW(const WNDCLASSW* lpWndClass) {
+  if (lpWndClass == nullptr || lpWndClass->lpfnWndProc == nullptr ||
+      lpWndClass->lpszClassName == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  User& user = User::Instance();
+  std::lock_guard lock(user.mutex);
+  const auto [it, added] = user.classes.emplace(lpWndClass->lpszClassName, lpWndClass->lpfnWndProc);
+  if (!added) {
+    SetLastError(ERROR_CLASS_ALREADY_EXISTS);
+    return 0;
+  }
+  return static_cast<ATOM>(0xC000 + user.classes.size());
+}
+
+HWND CreateWindowExW(DWORD, LPCWSTR lpClassName, LPCWSTR, DWORD, int, int, int, int,
+                     HWND hWndParent, HMENU, HINSTANCE, LPVOID) {
+  // Only message-only windows exist here.
+  if (hWndParent != HWND_MESSAGE || lpClassName == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  User& user = User::Instance();
+  std::lock_guard lock(user.mutex);
+  const auto found = user.classes.find(lpClassName);
+  if (found == user.classes.end()) {
+    SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
+    return nullptr;
+  }
+  const DWORD threadId = OwnQueueLocked(user).threadId;
+  const uintptr_t handle = user.nextWindow;
+  user.nextWindow += 2;
+  user.windows[handle] = Window{threadId, found->second};
+  return reinterpret_cast<HWND>(handle);
+}
+
+BOOL DestroyWindow(HWND hWnd) {
+  User& user = User::Instance();
+  std::lock_guard lock(user.mutex);
+  const auto found = user.windows.find(reinterpret_cast<uintptr_t>(hWnd));
+  // As on Windows, only the owning thread may destroy a window.
+  if (found == user.windows.end() || found->second.threadId != ThreadIdLocked(user)) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  user.windows.erase(found);
+  return TRUE;
+}
+
+BOOL PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+  User& user = User::Instance();
+  std::lock_guard lock(user.mutex);
+  const auto window = user.windows.find(reinterpret_cast<uintptr_t>(hWnd));
+  const auto queue = window == user.windows.end() ? user.queues.end()
+                                                  : user.queues.find(window->second.threadId);
+  if (queue == user.queues.end()) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  MSG msg{};
+  msg.hwnd = hWnd;
+  msg.message = Msg;
+  msg.wParam = wParam;
+  msg.lParam = lParam;
+  msg.time = GetTickCount();
+  queue->second->posted.push_back(msg);
+  queue->second->wake.notify_all();
+  return TRUE;
+}
+
+LRESULT DefWindowProcW(HWND, UINT, WPARAM, LPARAM) { return 0; }
 
 void PostQuitMessage(int nExitCode) {
   User& user = User::Instance();

@@ -28,6 +28,9 @@ class InternetHandle {
   HINTERNET Get() const noexcept { return m_handle; }
   explicit operator bool() const noexcept { return m_handle != nullptr; }
 
+  // Lets go of the handle without closing it: someone else has.
+  void Forget() noexcept { m_handle = nullptr; }
+
   void Close() noexcept {
     if (m_handle != nullptr) InternetCloseHandle(std::exchange(m_handle, nullptr));
   }

@@ -8,6 +8,7 @@
 
 #include "common/error.h"
 #include "retrieval/clsErrorCache.h"
+#include "retrieval/download_gate.h"
 #include "retrieval/internet_handle.h"
 #include "retrieval/received_bytes.h"
 
@@ -29,9 +30,38 @@ std::string TextToAnsi(const std::u16string& text) {
 
 int32_t LastError() { return static_cast<int32_t>(GetLastError()); }
 
+// Without them WinINet may wait for a silent server for good.
+void SetTimeouts(HINTERNET root, std::chrono::milliseconds wait) {
+  DWORD ms = static_cast<DWORD>(wait.count());
+  for (const DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                             INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+    // A refusal leaves WinINet's own; the check's whole limit still holds.
+    InternetSetOptionA(root, option, &ms, sizeof ms);
+  }
+}
+
+// A blocking call through the control's gate. False when the download has
+// been given up, before the call or under it (the handles are then no longer
+// ours, and are forgotten).
+template <typename Call>
+bool GatedCall(const DownloadControl& control, InternetHandle& root, InternetHandle& url,
+               Call call) {
+  if (control.gate == nullptr) {
+    call();
+    return true;
+  }
+  if (!control.gate->Enter(root.Get(), url.Get())) return false;
+  call();
+  if (!control.gate->Leave()) return true;
+  url.Forget();
+  root.Forget();
+  return false;
+}
+
 }  // namespace
 
-int32_t DownloadURL(const std::u16string& strURL, int32_t lFlags, std::u16string& strData) {
+int32_t DownloadURL(const std::u16string& strURL, int32_t lFlags, std::u16string& strData,
+                    const DownloadControl& control) {
   InternetHandle hRoot;
   InternetHandle hURL;
   try {
@@ -44,25 +74,35 @@ int32_t DownloadURL(const std::u16string& strURL, int32_t lFlags, std::u16string
     if (!hRoot) {
       result = LastError();
     } else {
+      SetTimeouts(hRoot.Get(), control.wait);
       const std::string url = TextToAnsi(strURL);
-      hURL = InternetHandle(
-          InternetOpenUrlA(hRoot.Get(), url.c_str(), nullptr, 0, static_cast<DWORD>(lFlags), 0));
-      if (!hURL) {
-        result = LastError();
-      } else {
+      constexpr auto kGivenUp = static_cast<int32_t>(ERROR_INTERNET_OPERATION_CANCELLED);
+      bool ours = GatedCall(control, hRoot, hURL, [&] {
+        hURL = InternetHandle(
+            InternetOpenUrlA(hRoot.Get(), url.c_str(), nullptr, 0, static_cast<DWORD>(lFlags), 0));
+        if (!hURL) result = LastError();
+      });
+      if (!ours) {
+        // A URL handle opened meanwhile went with its root.
+        result = kGivenUp;
+      } else if (hURL) {
         char buffer[kReadSize];
         DWORD bytesRead = 0;
-        bool readOk = InternetReadFile(hURL.Get(), buffer, kReadSize, &bytesRead) != FALSE;
-        if (!readOk) result = LastError();
-        while (readOk && bytesRead > 0) {
+        bool readOk = false;
+        const auto read = [&] {
+          readOk = InternetReadFile(hURL.Get(), buffer, kReadSize, &bytesRead) != FALSE;
+          if (!readOk) result = LastError();
+        };
+        ours = GatedCall(control, hRoot, hURL, read);
+        while (ours && readOk && bytesRead > 0) {
           bytes.Append(buffer, bytesRead);
           if (bytes.Size() > kMaxResourceBytes) {
             result = ERROR_FILE_TOO_LARGE;
             break;
           }
-          readOk = InternetReadFile(hURL.Get(), buffer, kReadSize, &bytesRead) != FALSE;
-          if (!readOk) result = LastError();
+          ours = GatedCall(control, hRoot, hURL, read);
         }
+        if (!ours) result = kGivenUp;
         hURL.Close();
       }
       hRoot.Close();

@@ -1,8 +1,15 @@
 // Downloading the resource at a URL into text through WinINet.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
+
+#include "retrieval/check_limits.h"
+
+namespace qel {
+class DownloadGate;
+}
 
 namespace qel::modInternetFunctions {
 
@@ -13,9 +20,18 @@ inline constexpr int32_t kRequestFlags = static_cast<int32_t>(0x84080300u);
 // endless response cannot exhaust the server process.
 inline constexpr size_t kMaxResourceBytes = 16u * 1024u * 1024u;
 
+// What bounds one download, and how the one who waits for it gives it up.
+struct DownloadControl {
+  // WinINet's connect, send and receive time-outs, set on the session.
+  std::chrono::milliseconds wait = CheckLimits::kWaitLimit;
+  // Once given up, the download ends with ERROR_INTERNET_OPERATION_CANCELLED.
+  DownloadGate* gate = nullptr;
+};
+
 // 0 with the whole resource in strData, or the system error code of the
 // WinINet call that failed with strData empty. An error raised meanwhile is
 // raised again unchanged after the handles are closed.
-int32_t DownloadURL(const std::u16string& strURL, int32_t lFlags, std::u16string& strData);
+int32_t DownloadURL(const std::u16string& strURL, int32_t lFlags, std::u16string& strData,
+                    const DownloadControl& control = {});
 
 }  // namespace qel::modInternetFunctions

@@ -14,6 +14,7 @@
 #include "server/object_threads.h"
 #include "server/registration.h"
 #include "server/server_lifetime.h"
+#include "server/test_limits.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ HRESULT Serve() {
   // Checks still work with the limit as it comes, only less independently.
   RaiseConnectionLimits();
   ServerLifetime lifetime(GetCurrentThreadId());
-  ObjectThreads threads(lifetime);
+  ObjectThreads threads(lifetime, LimitsFromEnvironment());
   auto factory = ComPtr<IClassFactory>::Attach(new ClassFactory(threads, lifetime));
   DWORD cookie = 0;
   HRESULT hr = CoRegisterClassObject(CLSID_UpdateCheck, factory.Get(), CLSCTX_LOCAL_SERVER,

@@ -41,13 +41,13 @@ void RunMessageLoop() noexcept {
 
 // Makes one object on this thread and hands it over; true if it is being
 // served, false if it could not be made (and is gone already).
-bool MakeObject(ITypeLib* library, Handoff& job) noexcept {
+bool MakeObject(ITypeLib* library, CheckLimits limits, Handoff& job) noexcept {
   HRESULT hr = library ? S_OK : TYPE_E_CANTLOADLIBRARY;
   ComPtr<IUnknown> object;
   // The object's last release ends the message loop below.
   if (SUCCEEDED(hr))
     hr = UpdateCheckObject::Create(
-        *library, [] { PostQuitMessage(0); }, object);
+        *library, limits, [] { PostQuitMessage(0); }, object);
   IStream* stream = nullptr;
   if (SUCCEEDED(hr)) hr = CoMarshalInterThreadInterfaceInStream(job.iid, object.Get(), &stream);
   job.Complete(hr, stream);
@@ -58,7 +58,7 @@ bool MakeObject(ITypeLib* library, Handoff& job) noexcept {
 // The object thread's whole life: objects one after another, until it has
 // waited too long for the next or is asked to end. Nothing leaves it by
 // exception.
-void RunObjectThread(Worker& worker, ServerLifetime& lifetime) noexcept {
+void RunObjectThread(Worker& worker, ServerLifetime& lifetime, CheckLimits limits) noexcept {
   const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   ComPtr<ITypeLib> library;
   if (SUCCEEDED(init) && FAILED(LoadServerTypeLibrary(library))) library.Reset();
@@ -81,7 +81,7 @@ void RunObjectThread(Worker& worker, ServerLifetime& lifetime) noexcept {
       if (job) lifetime.Release();
       break;
     }
-    if (MakeObject(library.Get(), *job)) RunMessageLoop();
+    if (MakeObject(library.Get(), limits, *job)) RunMessageLoop();
     // A quit left behind by an object that could not be handed over must not
     // end the next object's loop.
     MSG stale;
@@ -131,7 +131,9 @@ HRESULT ObjectThreads::CreateObject(REFIID iid, void** out) noexcept {
       worker->job = handoff;
       Worker& started = *worker;
       ServerLifetime& lifetime = m_lifetime;
-      worker->thread = std::thread([&started, &lifetime] { RunObjectThread(started, lifetime); });
+      const CheckLimits limits = m_limits;
+      worker->thread = std::thread(
+          [&started, &lifetime, limits] { RunObjectThread(started, lifetime, limits); });
       m_workers.push_back(std::move(worker));
     } catch (...) {
       m_lifetime.Release();

@@ -18,13 +18,15 @@
 #include <mutex>
 #include <thread>
 
+#include "retrieval/check_limits.h"
 #include "server/server_lifetime.h"
 
 namespace qel::com {
 
 class ObjectThreads {
  public:
-  explicit ObjectThreads(ServerLifetime& lifetime) noexcept : m_lifetime(lifetime) {}
+  ObjectThreads(ServerLifetime& lifetime, CheckLimits limits) noexcept
+      : m_lifetime(lifetime), m_limits(limits) {}
   ObjectThreads(const ObjectThreads&) = delete;
   ObjectThreads& operator=(const ObjectThreads&) = delete;
   ~ObjectThreads() { JoinAll(); }
@@ -55,6 +57,7 @@ class ObjectThreads {
   void JoinEnded() noexcept;
 
   ServerLifetime& m_lifetime;
+  const CheckLimits m_limits;
   std::list<std::unique_ptr<Worker>> m_workers;
 };
 

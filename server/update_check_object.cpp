@@ -50,13 +50,14 @@ void FillExcepInfo(HRESULT hr, IErrorInfo& info, EXCEPINFO& excepInfo) {
 
 }  // namespace
 
-HRESULT UpdateCheckObject::Create(ITypeLib& library, std::function<void()> onDestroyed,
+HRESULT UpdateCheckObject::Create(ITypeLib& library, CheckLimits limits,
+                                  std::function<void()> onDestroyed,
                                   ComPtr<IUnknown>& object) noexcept {
   UpdateCheckObject* created = new (std::nothrow) UpdateCheckObject(std::move(onDestroyed));
   if (!created) return E_OUTOFMEMORY;
   // From here the object owns itself: a failed start ends with its release.
   auto owned = ComPtr<IUnknown>::Attach(static_cast<_UpdateCheck*>(created));
-  const HRESULT hr = created->Initialize(library);
+  const HRESULT hr = created->Initialize(library, limits);
   if (FAILED(hr)) return hr;
   object = std::move(owned);
   return S_OK;
@@ -74,13 +75,13 @@ UpdateCheckObject::~UpdateCheckObject() {
   if (m_onDestroyed) m_onDestroyed();
 }
 
-HRESULT UpdateCheckObject::Initialize(ITypeLib& library) {
+HRESULT UpdateCheckObject::Initialize(ITypeLib& library, CheckLimits limits) {
   HRESULT hr = TypeInfoOf(library, IID__UpdateCheck, m_dispatchInfo);
   if (SUCCEEDED(hr)) hr = InterfaceSideOf(m_dispatchInfo, m_interfaceInfo);
   if (SUCCEEDED(hr)) hr = TypeInfoOf(library, CLSID_UpdateCheck, m_classInfo);
   if (FAILED(hr)) return hr;
-  return CallMember(IID__UpdateCheck, [this] {
-    m_cUpdateCheck = UpdateCheck::Create();
+  return CallMember(IID__UpdateCheck, [this, limits] {
+    m_cUpdateCheck = UpdateCheck::Create(limits);
     m_completeBinding = m_cUpdateCheck->UpdateCheckComplete.Bind(
         [this](int32_t lErrorNumber, std::u16string strErrorDescription) {
           m_cUpdateCheck_UpdateCheckComplete(lErrorNumber, strErrorDescription);

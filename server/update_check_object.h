@@ -13,6 +13,7 @@
 
 #include "QELUpdateCheck.h"
 #include "common/events.h"
+#include "retrieval/check_limits.h"
 #include "server/com_ptr.h"
 #include "server/connection_point.h"
 
@@ -30,7 +31,7 @@ class UpdateCheckObject final : public _UpdateCheck,
   // Makes an object on the calling thread, which must run a message loop for
   // as long as the object lives. `onDestroyed` runs on that thread when the
   // last reference has gone.
-  static HRESULT Create(ITypeLib& library, std::function<void()> onDestroyed,
+  static HRESULT Create(ITypeLib& library, CheckLimits limits, std::function<void()> onDestroyed,
                         ComPtr<IUnknown>& object) noexcept;
 
   // IUnknown
@@ -71,7 +72,7 @@ class UpdateCheckObject final : public _UpdateCheck,
  private:
   explicit UpdateCheckObject(std::function<void()> onDestroyed) noexcept;
   ~UpdateCheckObject();
-  HRESULT Initialize(ITypeLib& library);
+  HRESULT Initialize(ITypeLib& library, CheckLimits limits);
   void m_cUpdateCheck_UpdateCheckComplete(int32_t lErrorNumber,
                                           const std::u16string& strErrorDescription) noexcept;
 

@@ -4,14 +4,14 @@
 
 namespace qel {
 
-std::shared_ptr<UpdateCheck> UpdateCheck::Create() {
+std::shared_ptr<UpdateCheck> UpdateCheck::Create(CheckLimits limits) {
   std::shared_ptr<UpdateCheck> check(new UpdateCheck());
-  check->Class_Initialize();
+  check->Class_Initialize(limits);
   return check;
 }
 
-void UpdateCheck::Class_Initialize() {
-  auto web = clsPrivateWeb::Create();
+void UpdateCheck::Class_Initialize(CheckLimits limits) {
+  auto web = clsPrivateWeb::Create(limits);
   std::vector<Connection> bindings;
   bindings.push_back(web->DataCollected.Bind(weak_from_this(), &UpdateCheck::m_cWeb_DataCollected));
   m_cWeb.Set(std::move(web), std::move(bindings));

@@ -30,7 +30,8 @@ inline constexpr char16_t kInvalidFileDescription[] =
 
 class UpdateCheck : public std::enable_shared_from_this<UpdateCheck> {
  public:
-  static std::shared_ptr<UpdateCheck> Create();
+  // `limits` bound each check; tests shorten them.
+  static std::shared_ptr<UpdateCheck> Create(CheckLimits limits = {});
 
   bool IsActive();
   void StartCheck(std::u16string strURL);
@@ -46,7 +47,7 @@ class UpdateCheck : public std::enable_shared_from_this<UpdateCheck> {
 
  private:
   UpdateCheck() = default;
-  void Class_Initialize();
+  void Class_Initialize(CheckLimits limits);
   void BusyGuard();
   void m_cWeb_DataCollected(int32_t lError, std::u16string strData);
 

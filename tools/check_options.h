@@ -12,7 +12,9 @@ namespace qel::tool {
 
 struct CheckOptions {
   bool json = false;
-  double timeoutSeconds = 60.0;
+  // Longer than a check's own limit, so that a check that times out reports
+  // its own 12002 first.
+  double timeoutSeconds = 90.0;
   std::string url;  // UTF-8
   std::optional<std::array<int32_t, 3>> version;
 };

@@ -2,15 +2,26 @@
 // Windows build, with the in-process object in the Linux build.
 #pragma once
 
+#include <chrono>
+
 #include "tools/check_options.h"
 #include "tools/check_report.h"
 
 namespace qel::tool {
 
+// Waits for the completion event up to the options' time-out; past it the
+// object is released, whatever its check is doing.
 CheckReport RunCheck(const CheckOptions& options);
 
 // The number reported when no completion event arrives in time
 // (ERROR_TIMEOUT).
 inline constexpr int32_t kTimeoutError = 1460;
+
+// What RunCheck reports when the time-out passes first: it names the URL and
+// the seconds waited.
+CheckReport TimedOutReport(const CheckOptions& options);
+
+// The wait as the message loop takes it.
+std::chrono::milliseconds WaitFor(const CheckOptions& options);
 
 }  // namespace qel::tool

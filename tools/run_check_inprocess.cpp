@@ -29,13 +29,8 @@ CheckReport RunCheck(const CheckOptions& options) {
       report.description = e.Description();
       return report;
     }
-    const auto timeout =
-        std::chrono::milliseconds(static_cast<long long>(options.timeoutSeconds * 1000.0 + 0.5));
-    if (!PumpMessagesUntil([&] { return completed; }, timeout)) {
-      report.stage = CheckStage::kTimedOut;
-      report.error = kTimeoutError;
-      report.description = u"no UpdateCheckComplete within the time-out";
-      return report;
+    if (!PumpMessagesUntil([&] { return completed; }, WaitFor(options))) {
+      return TimedOutReport(options);
     }
     report.stage = CheckStage::kCompleted;
     PublishedValues values;

@@ -1,15 +1,25 @@
 #include "trigger/modTimer.h"
 
 #include "trigger/clsTriggerSync.h"
+#include "trigger/thread_mailbox.h"
 
 namespace qel::modTimer {
 namespace {
 
 // The thread's dispatcher slot: empty until the thread's first trigger, then
-// kept for the thread's life.
+// kept for the thread's life. The thread's mailbox lives beside it and is
+// closed when the thread ends.
 struct ThreadTimerSlot {
   std::shared_ptr<clsTriggerSync> m_cThreadSync;
+  std::shared_ptr<ThreadMailbox> m_cMailbox;
   int refusals = 0;
+
+  ThreadTimerSlot() = default;
+  ThreadTimerSlot(const ThreadTimerSlot&) = delete;
+  ThreadTimerSlot& operator=(const ThreadTimerSlot&) = delete;
+  ~ThreadTimerSlot() {
+    if (m_cMailbox) m_cMailbox->Close();
+  }
 };
 thread_local ThreadTimerSlot t_slot;
 
@@ -43,6 +53,18 @@ void CALLBACK TimerProc(HWND, UINT, UINT_PTR idEvent, DWORD) {
     }
   } catch (...) {
   }
+}
+
+std::shared_ptr<ThreadMailbox> Mailbox() {
+  if (!t_slot.m_cMailbox) t_slot.m_cMailbox = ThreadMailbox::Create(&modTimer::MailboxProc);
+  return t_slot.m_cMailbox;
+}
+
+LRESULT CALLBACK MailboxProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+  if (uMsg != ThreadMailbox::kWakeMessage) return DefWindowProcW(hwnd, uMsg, wParam, lParam);
+  // Work reaches only its own thread's mailbox; RunPosted lets nothing escape.
+  if (const auto mailbox = t_slot.m_cMailbox) mailbox->RunPosted();
+  return 0;
 }
 
 void RefuseTimersForTesting(int count) { t_slot.refusals = count; }

@@ -10,6 +10,7 @@
 namespace qel {
 
 class clsTriggerSync;
+class ThreadMailbox;
 
 namespace modTimer {
 
@@ -19,6 +20,11 @@ void StopTimer(int32_t lTimerID);
 // The calling thread's dispatcher, created on first use.
 std::shared_ptr<clsTriggerSync> TriggerSync();
 void CALLBACK TimerProc(HWND hwnd, UINT uMsg, UINT_PTR idEvent, DWORD dwTime);
+
+// The calling thread's mailbox, kept in the same slot and made on first use;
+// null if the platform refused it. MailboxProc runs its posted work.
+std::shared_ptr<ThreadMailbox> Mailbox();
+LRESULT CALLBACK MailboxProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
 
 // Makes the calling thread's next `count` timer requests fail as a refusal by
 // the platform does. For tests: the platform refuses only under exhaustion.

@@ -22,6 +22,9 @@ using LPARAM = LONG_PTR;
 using LRESULT = LONG_PTR;
 using HANDLE = void*;
 using HWND = struct HWND__*;
+using HINSTANCE = struct HINSTANCE__*;
+using HMENU = struct HMENU__*;
+using ATOM = WORD;
 using CHAR = char;
 using WCHAR = char16_t;
 using LPSTR = char*;
@@ -68,6 +71,7 @@ struct MSG {
   POINT pt;
 };
 using TIMERPROC = void(CALLBACK*)(HWND, UINT, UINT_PTR, DWORD);
+using WNDPROC = LRESULT(CALLBACK*)(HWND, UINT, WPARAM, LPARAM);
 
 inline constexpr UINT WM_NULL = 0x0000;
 inline constexpr UINT WM_QUIT = 0x0012;
@@ -94,6 +98,33 @@ void PostQuitMessage(int nExitCode);
 // Only the form with no handles: waits for input to the thread's queue.
 DWORD MsgWaitForMultipleObjectsEx(DWORD nCount, const HANDLE* pHandles, DWORD dwMilliseconds,
                                   DWORD dwWakeMask, DWORD dwFlags);
+
+// Message-only windows: a window procedure run by the owning thread's
+// dispatch for messages posted to the window from any thread.
+struct WNDCLASSW {
+  UINT style;
+  WNDPROC lpfnWndProc;
+  int cbClsExtra;
+  int cbWndExtra;
+  HINSTANCE hInstance;
+  void* hIcon;
+  void* hCursor;
+  void* hbrBackground;
+  LPCWSTR lpszMenuName;
+  LPCWSTR lpszClassName;
+};
+inline const HWND HWND_MESSAGE = reinterpret_cast<HWND>(static_cast<intptr_t>(-3));
+inline constexpr DWORD ERROR_CLASS_ALREADY_EXISTS = 1410;
+inline constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+inline constexpr DWORD ERROR_CANNOT_FIND_WND_CLASS = 1407;
+HINSTANCE GetModuleHandleW(LPCWSTR lpModuleName);
+ATOM RegisterClassW(const WNDCLASSW* lpWndClass);
+HWND CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWindowName, DWORD dwStyle,
+                     int X, int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
+                     HINSTANCE hInstance, LPVOID lpParam);
+BOOL DestroyWindow(HWND hWnd);
+BOOL PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+LRESULT DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 
 #define GetMessage GetMessageW
 #define PeekMessage PeekMessageW

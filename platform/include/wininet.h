@@ -1,4 +1,4 @@
-// Linux stand-in for the four WinINet calls the download makes, over libcurl.
+// Linux stand-in for the WinINet calls the download makes, over libcurl.
 // Failures set the thread's last error to the code WinINet gives for them.
 #pragma once
 
@@ -21,6 +21,10 @@ inline constexpr DWORD INTERNET_FLAG_NO_COOKIES = 0x00080000;
 inline constexpr DWORD INTERNET_FLAG_NO_UI = 0x00000200;
 inline constexpr DWORD INTERNET_FLAG_PRAGMA_NOCACHE = 0x00000100;
 
+inline constexpr DWORD INTERNET_OPTION_CONNECT_TIMEOUT = 2;
+inline constexpr DWORD INTERNET_OPTION_SEND_TIMEOUT = 5;
+inline constexpr DWORD INTERNET_OPTION_RECEIVE_TIMEOUT = 6;
+
 inline constexpr DWORD ERROR_INTERNET_OUT_OF_HANDLES = 12001;
 inline constexpr DWORD ERROR_INTERNET_TIMEOUT = 12002;
 inline constexpr DWORD ERROR_INTERNET_EXTENDED_ERROR = 12003;
@@ -29,6 +33,7 @@ inline constexpr DWORD ERROR_INTERNET_INVALID_URL = 12005;
 inline constexpr DWORD ERROR_INTERNET_UNRECOGNIZED_SCHEME = 12006;
 inline constexpr DWORD ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
 inline constexpr DWORD ERROR_INTERNET_OPERATION_CANCELLED = 12017;
+inline constexpr DWORD ERROR_INTERNET_INVALID_OPTION = 12009;
 inline constexpr DWORD ERROR_INTERNET_INCORRECT_HANDLE_TYPE = 12018;
 inline constexpr DWORD ERROR_INTERNET_CANNOT_CONNECT = 12029;
 inline constexpr DWORD ERROR_INTERNET_CONNECTION_ABORTED = 12030;
@@ -46,3 +51,6 @@ HINTERNET InternetOpenUrlA(HINTERNET hInternet, LPCSTR lpszUrl, LPCSTR lpszHeade
 BOOL InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesToRead,
                       LPDWORD lpdwNumberOfBytesRead);
 BOOL InternetCloseHandle(HINTERNET hInternet);
+// Only the time-outs, as DWORD milliseconds, on a handle from InternetOpenA.
+BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
+                        DWORD dwBufferLength);

@@ -35,7 +35,7 @@ struct Completion {
 
 // A host's object and what has reached the host's handler.
 struct Host {
-  Host() {
+  explicit Host(CheckLimits limits = {}) : check(UpdateCheck::Create(limits)) {
     binding = check->UpdateCheckComplete.Bind([this](int32_t n, std::u16string d) {
       events.push_back({n, std::move(d)});
       if (onEvent) onEvent(n);
@@ -44,7 +44,7 @@ struct Host {
   Host(const Host&) = delete;
   Host& operator=(const Host&) = delete;
 
-  std::shared_ptr<UpdateCheck> check = UpdateCheck::Create();
+  std::shared_ptr<UpdateCheck> check;
   std::vector<Completion> events;
   std::function<void(int32_t)> onEvent;
   Connection binding;
@@ -52,6 +52,8 @@ struct Host {
 
 // Long enough for a repeating timer or a second report to show itself.
 constexpr auto kQuietPeriod = 100ms;
+// A check's limits, shortened so that hostile servers end it quickly.
+const CheckLimits kShortLimits = CheckLimits::Within(1500ms);
 
 class FaultTest : public ::testing::Test {
  protected:
@@ -119,7 +121,10 @@ TEST_F(FaultTest, EveryFaultEndsInOneCompletionAndTheObjectWorksOnAfterIt) {
     int32_t number;
     std::u16string description;
     std::chrono::milliseconds timeout = 10s;
+    CheckLimits limits = {};
   };
+  const auto timedOut = static_cast<int32_t>(ERROR_INTERNET_TIMEOUT);
+  const std::string silent = "/stall?ms=" + std::to_string(test::LoopbackServer::kForeverMs);
   const Case cases[] = {
       {"refused", Text(refused), static_cast<int32_t>(ERROR_INTERNET_CANNOT_CONNECT),
        kInetDescription},
@@ -137,11 +142,18 @@ TEST_F(FaultTest, EveryFaultEndsInOneCompletionAndTheObjectWorksOnAfterIt) {
       {"redirect, file names the host's URL", Web().UrlText(redirectToOwn), 0, u""},
       {"redirect, file names the target", Web().UrlText(redirectToTarget), uceInvalidFile,
        kInvalidFileDescription},
+      // Each ends at the check's limit, shortened here.
+      {"accepts and never answers", Web().UrlText(silent), timedOut, kInetDescription, 10s,
+       kShortLimits},
+      {"stalls after the headers", Web().UrlText("/hang-after-headers"), timedOut,
+       kInetDescription, 10s, kShortLimits},
+      {"trickles", Web().UrlText("/trickle?ms=100"), timedOut, kInetDescription, 10s,
+       kShortLimits},
   };
   PutVersionFile("/fault/good.txt", Web().Url("/fault/good.txt"));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Host host;
+    Host host(c.limits);
     ASSERT_TRUE(CheckToTheEnd(host, c.url, c.timeout));
     ASSERT_EQ(host.events.size(), 1u);
     EXPECT_EQ(host.events[0].number, c.number);
@@ -186,9 +198,32 @@ TEST_F(FaultTest, AnObjectLetGoWhileArmedNeverRequestsNorReports) {
   EXPECT_EQ(Web().RequestCount(path), requests);
 }
 
+TEST_F(FaultTest, AnObjectLetGoDuringItsDownloadGoesAtOnceAndNeverReports) {
+  const std::string path =
+      "/stall?ms=" + std::to_string(test::LoopbackServer::kForeverMs) + "&then=/let-go";
+  std::vector<Completion> events;
+  Connection binding;
+  std::weak_ptr<UpdateCheck> object;
+  {
+    auto check = UpdateCheck::Create(kShortLimits);
+    object = check;
+    binding = check->UpdateCheckComplete.Bind(
+        [&](int32_t n, std::u16string d) { events.push_back({n, std::move(d)}); });
+    check->StartCheck(Web().UrlText(path));
+    test::WaitFor([] { return false; }, 200ms);
+    ASSERT_EQ(Web().RequestCount(path), 1u) << "the download is under way";
+  }
+  EXPECT_TRUE(object.expired());
+  // Past the download's limit: the worker has given up, into nothing.
+  test::WaitFor([] { return false; }, kShortLimits.download + 500ms);
+  EXPECT_TRUE(events.empty());
+#ifndef _WIN32
+  EXPECT_EQ(platform::OpenInternetHandleCount(), 0u);
+#endif
+}
+
 TEST_F(FaultTest, AStalledCheckEndsOnceAndItsObjectCanGo) {
-  // The download holds the thread until the server answers; the host lets
-  // go of its object as soon as the completion is in.
+  // The host lets go of its object as soon as the completion is in.
   const std::string path = "/stall?ms=200&then=/fault/stalled.txt";
   PutVersionFile("/fault/stalled.txt", Web().Url(path));
   auto host = std::make_unique<Host>();

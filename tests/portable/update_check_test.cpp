@@ -113,9 +113,15 @@ TEST_F(UpdateCheckTest, GoodCheckPublishesTheValuesAndIsIdleInsideTheHandler) {
   EXPECT_TRUE(m_check->IsUpgradeAvailable(3, 0, 15));
 }
 
-TEST_F(UpdateCheckTest, EveryGuardedMemberIsRefusedWhileBusy) {
-  s_server->Put("/uc/busy.txt", test::VersionFile(Url("/uc/busy.txt")));
-  m_check->StartCheck(s_server->UrlText("/uc/busy.txt"));
+TEST_F(UpdateCheckTest, EveryGuardedMemberIsRefusedForTheWholeCheck) {
+  // The file takes a second to arrive; its download is well under way when
+  // the members are called, and they answer at once.
+  const std::string path = "/delay?ms=1000&then=/uc/busy.txt";
+  s_server->Put("/uc/busy.txt", test::VersionFile(Url(path)));
+  m_check->StartCheck(s_server->UrlText(path));
+  test::WaitFor([] { return false; }, std::chrono::milliseconds(200));
+  ASSERT_TRUE(m_done.empty());
+  EXPECT_EQ(s_server->RequestCount("/delay"), 1u) << "the download is under way";
   EXPECT_TRUE(m_check->IsActive());
   const std::vector<std::pair<const char*, std::function<void()>>> guarded = {
       {"StartCheck", [&] { m_check->StartCheck(s_server->UrlText("/uc/other.txt")); }},
@@ -137,6 +143,7 @@ TEST_F(UpdateCheckTest, EveryGuardedMemberIsRefusedWhileBusy) {
     EXPECT_EQ(e.HelpFile(), u"") << name;
     EXPECT_EQ(e.HelpContext(), 0) << name;
   }
+  EXPECT_TRUE(m_check->IsActive());
   // The running check goes on with its own URL.
   ASSERT_TRUE(test::WaitFor([&] { return !m_done.empty(); }));
   EXPECT_EQ(m_done[0].number, 0);
@@ -221,6 +228,27 @@ TEST_F(UpdateCheckTest, StartCheckFromInsideTheHandlerStartsTheNextCheck) {
   EXPECT_TRUE(started);
   EXPECT_EQ(m_done[1].number, 0);
   EXPECT_EQ(m_check->Major(), 9);
+}
+
+TEST_F(UpdateCheckTest, AHandlerThatStartsTheNextCheckAndThenFailsLeavesThatCheckRunning) {
+  s_server->Put("/uc/a.txt", test::VersionFile(Url("/uc/a.txt")));
+  s_server->Put("/uc/b.txt", test::VersionFile(Url("/uc/b.txt"), "5"));
+  bool activeAfterFailing = false;
+  m_onComplete = [&] {
+    if (m_done.size() != 1) return;
+    m_check->StartCheck(s_server->UrlText("/uc/b.txt"));
+    Raise(1234, u"host", u"the host's handler failed");
+  };
+  m_check->StartCheck(s_server->UrlText("/uc/a.txt"));
+  ASSERT_TRUE(test::WaitFor([&] { return !m_done.empty(); }));
+  activeAfterFailing = m_check->IsActive();
+  ASSERT_TRUE(test::WaitFor([&] { return m_done.size() >= 2; }));
+  test::WaitFor([] { return false; }, std::chrono::milliseconds(100));
+  EXPECT_TRUE(activeAfterFailing) << "the second check stays busy";
+  ASSERT_EQ(m_done.size(), 2u) << "each check reports exactly once";
+  EXPECT_EQ(m_done[1].number, 0) << "the second check keeps its URL";
+  EXPECT_EQ(m_check->Major(), 5);
+  EXPECT_EQ(s_server->RequestCount("/uc/b.txt"), 1u);
 }
 
 TEST_F(UpdateCheckTest, TriggerThatCannotArmRaisesAsyncAndKeepsTheOldURL) {

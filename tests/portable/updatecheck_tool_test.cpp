@@ -21,10 +21,10 @@ struct OptionsCase {
 
 TEST(UpdateCheckToolTest, CommandLine) {
   const std::vector<OptionsCase> cases = {
-      {{"http://127.0.0.1/v.txt"}, true, false, 60, false},
-      {{"--json", "http://h/v"}, true, true, 60, false},
+      {{"http://127.0.0.1/v.txt"}, true, false, 90, false},
+      {{"--json", "http://h/v"}, true, true, 90, false},
       {{"--timeout", "2.5", "http://h/v", "1", "2", "3"}, true, false, 2.5, true},
-      {{"http://h/v", "-1", "+2", "2147483647"}, true, false, 60, true},
+      {{"http://h/v", "-1", "+2", "2147483647"}, true, false, 90, true},
       {{"http://h/v", "1", "2"}, false, false, 0, false},
       {{"http://h/v", "1", "2", "x"}, false, false, 0, false},
       {{"http://h/v", "1", "2", "2147483648"}, false, false, 0, false},

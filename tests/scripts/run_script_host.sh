@@ -27,7 +27,7 @@ fi
 
 # Output through a file: Wine's helpers must not hold ctest's pipe.
 status=0
-wine cscript //nologo "$(winepath -w "$script")" "$base/version.txt" \
+wine cscript //nologo "$(winepath -w "$script")" "$base/slow/version.txt" \
   </dev/null >"$work/script.log" 2>&1 || status=$?
 cat "$work/script.log"
 if [ "$status" -ne 0 ]; then

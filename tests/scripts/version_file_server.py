@@ -1,21 +1,30 @@
 #!/usr/bin/env python3
-"""Serves version files on 127.0.0.1 for the script-host tests.
+"""Serves version files on 127.0.0.1 for the script-host and tool tests.
 
 Binds port 0, prints its base URL ("http://127.0.0.1:<port>") on one line and
 serves until stopped:
-  /version.txt   a valid version file whose "file=" line names its own URL
-  anything else  404
+  /version.txt        a valid version file whose "file=" line names its own URL
+  /slow/version.txt   the same, answered after one second
+  /silent             takes the request and never answers
+  anything else       404
 """
 import http.server
 import sys
+import threading
+import time
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
-        if self.path != "/version.txt":
+        if self.path == "/silent":
+            threading.Event().wait()
+            return
+        if self.path == "/slow/version.txt":
+            time.sleep(1.0)
+        elif self.path != "/version.txt":
             self.send_error(404)
             return
-        url = "http://127.0.0.1:%d/version.txt" % self.server.server_port
+        url = "http://127.0.0.1:%d%s" % (self.server.server_port, self.path)
         body = ("file=" + url + "\r\nmajor=2\r\nminor=0\r\nbuild=15\r\n"
                 "update=http://example.invalid/new\r\n"
                 "History line 1\r\nHistory line 2\r\n").encode("ascii")
@@ -31,6 +40,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 def main():
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    server.daemon_threads = True
     print("http://127.0.0.1:%d" % server.server_port, flush=True)
     try:
         server.serve_forever()

@@ -540,6 +540,23 @@ void LoopbackServer::Respond(Socket& client, std::string_view target, int depth)
     return;  // the client hung up or the server stops; no orderly end to offer
   }
 
+  if (path == "/hang-after-headers") {
+    // The response's head and the start of its body, then nothing more.
+    const size_t declared = 1000;
+    if (SendAll(client, Head(200, "text/plain", &declared) + "file=")) Pause(kForeverMs);
+    return;
+  }
+
+  if (path == "/trickle") {
+    // One byte per interval, of a body that would take for ever.
+    const long ms = QueryNumber(query, "ms", 1000);
+    const size_t declared = 1 << 20;
+    if (!SendAll(client, Head(200, "text/plain", &declared))) return;
+    while (SendAll(client, "t") && Pause(ms)) {
+    }
+    return;
+  }
+
   if (path == "/truncated") {
     const size_t declared = kTruncatedDeclared;
     if (SendAll(client, Head(200, "text/plain", &declared) + std::string(kTruncatedSent, 't'))) {

@@ -29,6 +29,8 @@ class LoopbackServer {
   //   /stall?ms=N[&then=<path>]    answers after N ms with <path>, or kStallBody
   //   /delay?ms=N[&then=<path>]    the same
   //   /endless                     200, no Content-Length, a body that never ends
+  //   /hang-after-headers          200 and the body's first bytes, then silence
+  //   /trickle?ms=N                200, a long body sent one byte every N ms (1000)
   //   /setcookie                   200 with a Set-Cookie header
   // Anything else is 404. Query values may be percent-encoded.
   LoopbackServer();
@@ -63,6 +65,8 @@ class LoopbackServer {
   static constexpr size_t kTruncatedSent = 100;
   static constexpr size_t kTruncatedDeclared = 1000;
   static constexpr size_t kResetSentDefault = 300;
+  // For /stall and /delay: a server that takes the request and never answers.
+  static constexpr long kForeverMs = 24L * 60 * 60 * 1000;
 
  private:
   // An owned socket (the native handle, widened); closes itself. On Windows it

@@ -1,0 +1,51 @@
+// Work handed to a thread from any other thread. The owning thread runs it
+// from its message dispatch, as it runs timer callbacks, so that work done
+// elsewhere (a download) ends on the thread whose objects it concerns.
+//
+// A message-only window carries the wake-up rather than a thread message:
+// modal loops dispatch window messages, but drop thread messages.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include <windows.h>
+
+namespace qel {
+
+class ThreadMailbox {
+ public:
+  using Work = std::function<void()>;
+
+  // Made on the owning thread, whose dispatch passes the mailbox's messages
+  // to `proc`; null if the platform refused the window.
+  static std::shared_ptr<ThreadMailbox> Create(WNDPROC proc);
+  ~ThreadMailbox();
+  ThreadMailbox(const ThreadMailbox&) = delete;
+  ThreadMailbox& operator=(const ThreadMailbox&) = delete;
+
+  // Any thread. False, with the work dropped, once the mailbox is closed.
+  // Work must be safe to destroy on any thread.
+  bool Post(Work work);
+
+  // The owning thread only: runs the work posted so far, in order; what a
+  // piece of work throws is dropped.
+  void RunPosted() noexcept;
+  // The owning thread only, as it ends: drops what is left and refuses more.
+  void Close() noexcept;
+
+  static constexpr UINT kWakeMessage = WM_APP + 0x51;
+
+ private:
+  ThreadMailbox() = default;
+
+  std::mutex m_mutex;
+  std::deque<Work> m_work;
+  HWND m_hwnd = nullptr;
+  bool m_bSignalled = false;  // a wake-up is on its way
+  bool m_bClosed = false;
+};
+
+}  // namespace qel
