@@ -61,32 +61,24 @@ class UpdateCheckCom : public ::testing::Test {
     return m_web.UrlText(path);
   }
 
-  // Runs `probe` right after a check has started, while the check waits for
-  // its 10 ms trigger. A probe that comes after the trigger has fired finds
-  // the object idle (the download holds the server's thread until it is
-  // over); `probe` then answers false and the attempt is made again. True if
-  // a probe found the check running.
-  bool ProbeWhileChecking(const std::u16string& url, const std::function<bool()>& probe) {
+  // Starts a check of a file that takes a second to arrive, lets its download
+  // get under way, runs `probe`, and sees the check to its end: one event,
+  // for the running check and its own URL.
+  void DuringADownload(const std::function<void()>& probe) {
+    const std::string path = "/delay?ms=1000&then=/busy.txt";
+    m_web.Put("/busy.txt", VersionFile(m_web.Url(path)));
     const auto sink = EventSink::Create();
     const Advised advised(m_object.Get(), sink.Get());
-    EXPECT_EQ(advised.Result(), S_OK);
-    for (int attempt = 0; attempt < 5; ++attempt) {
-      const size_t before = sink->Events().size();
-      EXPECT_EQ(StartCheck(m_object.Get(), url), S_OK);
-      const bool found = probe();
-      // A probe that missed may itself have started a check: wait for the
-      // object to be idle again.
-      EXPECT_TRUE(PumpUntil([&] {
-        VARIANT_BOOL active = VARIANT_TRUE;
-        return sink->Events().size() > before && m_object->IsActive(&active) == S_OK &&
-               active == VARIANT_FALSE;
-      }));
-      if (sink->Events().size() <= before) return false;
-      // The running check went on, and with its own URL.
-      EXPECT_EQ(sink->Events()[before].number, 0);
-      if (found) return true;
-    }
-    return false;
+    ASSERT_EQ(advised.Result(), S_OK);
+    ASSERT_EQ(StartCheck(m_object.Get(), m_web.UrlText(path)), S_OK);
+    PumpFor(std::chrono::milliseconds(200));
+    ASSERT_TRUE(sink->Events().empty());
+    ASSERT_EQ(m_web.RequestCount(path), 1u) << "the download is under way";
+    probe();
+    ASSERT_TRUE(PumpUntil([&] { return !sink->Events().empty(); }));
+    PumpFor(std::chrono::milliseconds(100));
+    ASSERT_EQ(sink->Events().size(), 1u);
+    EXPECT_EQ(sink->Events()[0].number, 0);
   }
 
   LoopbackServer m_web;
@@ -212,7 +204,6 @@ TEST_F(UpdateCheckCom, StartCheckFromTheHandlerStartsTheNextCheck) {
 }
 
 TEST_F(UpdateCheckCom, GuardedMembersAreRefusedWhileACheckRuns) {
-  const std::u16string url = PutVersionFile("/busy.txt");
   const std::u16string other = PutVersionFile("/busy-other.txt");
   _UpdateCheck* o = m_object.Get();
   const struct {
@@ -251,46 +242,52 @@ TEST_F(UpdateCheckCom, GuardedMembersAreRefusedWhileACheckRuns) {
          return o->get_VersionHistory(v.Put());
        }},
   };
-  for (const auto& member : members) {
-    SCOPED_TRACE(member.name);
-    HRESULT hr = S_OK;
-    EXPECT_TRUE(ProbeWhileChecking(url, [&] {
-      hr = member.call();
-      return hr != S_OK;
-    }));
-    // Rich error information is lost on this path under Wine; the result
-    // code arrives.
-    EXPECT_EQ(hr, static_cast<HRESULT>(uceBusy));
-  }
-  VARIANT_BOOL active = 0;
-  EXPECT_TRUE(ProbeWhileChecking(
-      url, [&] { return o->IsActive(&active) == S_OK && active == VARIANT_TRUE; }));
+  DuringADownload([&] {
+    for (const auto& member : members) {
+      // Rich error information is lost on this path under Wine; the result
+      // code arrives.
+      EXPECT_EQ(member.call(), static_cast<HRESULT>(uceBusy)) << member.name;
+    }
+    VARIANT_BOOL active = 0;
+    EXPECT_EQ(o->IsActive(&active), S_OK);
+    EXPECT_EQ(active, VARIANT_TRUE);
+  });
 }
 
 TEST_F(UpdateCheckCom, RefusalsCarryTheWholeErrorThroughIDispatch) {
-  const std::u16string url = PutVersionFile("/busy-late.txt");
+  const std::u16string other = PutVersionFile("/busy-other.txt");
   ComPtr<IDispatch> dispatch;
   ASSERT_EQ(m_object.As(dispatch), S_OK);
   const struct {
     const wchar_t* name;
     WORD flags;
     std::vector<Argument> arguments;
-  } members[] = {{L"StartCheck", DISPATCH_METHOD, {url}},
+  } members[] = {{L"StartCheck", DISPATCH_METHOD, {other}},
+                 {L"IsUpgradeAvailable", DISPATCH_METHOD, {2, 0, 15}},
+                 {L"Major", DISPATCH_PROPERTYGET, {}},
+                 {L"Minor", DISPATCH_PROPERTYGET, {}},
+                 {L"Build", DISPATCH_PROPERTYGET, {}},
+                 {L"UpdateURL", DISPATCH_PROPERTYGET, {}},
                  {L"VersionHistory", DISPATCH_PROPERTYGET, {}}};
-  for (const auto& member : members) {
-    SCOPED_TRACE(TextToUtf8(com::AsText(member.name)));
-    LateBoundCall call;
-    EXPECT_TRUE(ProbeWhileChecking(url, [&] {
+  DuringADownload([&] {
+    for (const auto& member : members) {
+      SCOPED_TRACE(TextToUtf8(com::AsText(member.name)));
+      LateBoundCall call;
       CallByName(dispatch.Get(), member.name, member.flags, member.arguments, call);
-      return call.hr != S_OK;
-    }));
-    ASSERT_EQ(call.hr, DISP_E_EXCEPTION);
-    EXPECT_EQ(call.excepInfo->scode, static_cast<SCODE>(uceBusy));
-    EXPECT_EQ(TextOf(call.excepInfo->bstrSource), kUpdateCheckSource);
-    EXPECT_EQ(TextOf(call.excepInfo->bstrDescription), kBusyDescription);
-    EXPECT_EQ(TextOf(call.excepInfo->bstrHelpFile), u"");
-    EXPECT_EQ(call.excepInfo->dwHelpContext, 0u);
-  }
+      ASSERT_EQ(call.hr, DISP_E_EXCEPTION);
+      EXPECT_EQ(call.excepInfo->scode, static_cast<SCODE>(uceBusy));
+      EXPECT_EQ(TextOf(call.excepInfo->bstrSource), kUpdateCheckSource);
+      EXPECT_EQ(TextOf(call.excepInfo->bstrDescription), kBusyDescription);
+      EXPECT_EQ(TextOf(call.excepInfo->bstrHelpFile), u"");
+      EXPECT_EQ(call.excepInfo->dwHelpContext, 0u);
+    }
+    LateBoundCall active;
+    CallByName(dispatch.Get(), L"IsActive", DISPATCH_METHOD, {}, active);
+    EXPECT_EQ(active.hr, S_OK);
+    EXPECT_EQ(active.result->vt, VT_BOOL);
+    EXPECT_EQ(active.result->boolVal, VARIANT_TRUE);
+  });
+  EXPECT_EQ(m_web.RequestCount("/busy-other.txt"), 0u);
 }
 
 TEST_F(UpdateCheckCom, EachObjectChecksOnItsOwnThread) {

@@ -56,7 +56,7 @@ Sub ExpectRefused(name, check, url)
       "This object is already processing a request. New request rejected."
 End Sub
 
-Dim url, check, until, name
+Dim url, check, pauseEnd, name
 url = WScript.Arguments(0)
 Set check = CreateObject("QELUpdateCheck1_1.UpdateCheck")
 Expect "IsActive of a new object", check.IsActive(), False
@@ -65,8 +65,8 @@ Expect "Major of a new object", check.Major, CLng(0)
 ' The server answers after a second. Once the download is under way the
 ' object still answers at once: busy, and every guarded member refused.
 check.StartCheck url
-until = Timer + 0.15
-Do While Timer < until And Timer > until - 1   ' Timer restarts at midnight
+pauseEnd = Timer + 0.15
+Do While Timer < pauseEnd And Timer > pauseEnd - 1   ' Timer restarts at midnight
 Loop
 Expect "IsActive during the download", check.IsActive(), True
 For Each name In Array("StartCheck", "IsUpgradeAvailable", "Major", "Minor", "Build", _
