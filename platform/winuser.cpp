@@ -326,8 +326,8 @@ BOOL PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
   User& user = User::Instance();
   std::lock_guard lock(user.mutex);
   const auto window = user.windows.find(reinterpret_cast<uintptr_t>(hWnd));
-  const auto queue = window == user.windows.end() ? user.queues.end()
-                                                  : user.queues.find(window->second.threadId);
+  const auto queue =
+      window == user.windows.end() ? user.queues.end() : user.queues.find(window->second.threadId);
   if (queue == user.queues.end()) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return FALSE;

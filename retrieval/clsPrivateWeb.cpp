@@ -88,11 +88,12 @@ void clsPrivateWeb::m_cTrigger_Trigger() {
       Complete(ERROR_NO_SYSTEM_RESOURCES, std::u16string(), nullptr);
       return;
     }
-    m_cDownload = DownloadWorker::Start(
-        m_strURL, modInternetFunctions::kRequestFlags, m_limits.wait,
-        [weak = weak_from_this()](DownloadWorker::Outcome outcome) {
-          if (const auto job = weak.lock()) job->m_cDownload_Done(std::move(outcome));
-        });
+    m_cDownload =
+        DownloadWorker::Start(m_strURL, modInternetFunctions::kRequestFlags, m_limits.wait,
+                              [weak = weak_from_this()](DownloadWorker::Outcome outcome) {
+                                if (const auto job = weak.lock())
+                                  job->m_cDownload_Done(std::move(outcome));
+                              });
   } catch (...) {
     m_cTrigger->Start(0);
     Complete(0, std::u16string(), std::current_exception());

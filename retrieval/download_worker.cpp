@@ -38,8 +38,8 @@ void DownloadWorker::Abandon() noexcept {
 void DownloadWorker::Run() noexcept {
   Outcome outcome;
   try {
-    outcome.result = modInternetFunctions::DownloadURL(m_strURL, m_lFlags, outcome.text,
-                                                       {m_wait, &m_gate});
+    outcome.result =
+        modInternetFunctions::DownloadURL(m_strURL, m_lFlags, outcome.text, {m_wait, &m_gate});
   } catch (...) {
     outcome.text.clear();
     outcome.error = std::current_exception();

@@ -52,5 +52,4 @@ BOOL InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesToR
                       LPDWORD lpdwNumberOfBytesRead);
 BOOL InternetCloseHandle(HINTERNET hInternet);
 // Only the time-outs, as DWORD milliseconds, on a handle from InternetOpenA.
-BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
-                        DWORD dwBufferLength);
+BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer, DWORD dwBufferLength);

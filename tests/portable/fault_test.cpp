@@ -145,10 +145,9 @@ TEST_F(FaultTest, EveryFaultEndsInOneCompletionAndTheObjectWorksOnAfterIt) {
       // Each ends at the check's limit, shortened here.
       {"accepts and never answers", Web().UrlText(silent), timedOut, kInetDescription, 10s,
        kShortLimits},
-      {"stalls after the headers", Web().UrlText("/hang-after-headers"), timedOut,
-       kInetDescription, 10s, kShortLimits},
-      {"trickles", Web().UrlText("/trickle?ms=100"), timedOut, kInetDescription, 10s,
-       kShortLimits},
+      {"stalls after the headers", Web().UrlText("/hang-after-headers"), timedOut, kInetDescription,
+       10s, kShortLimits},
+      {"trickles", Web().UrlText("/trickle?ms=100"), timedOut, kInetDescription, 10s, kShortLimits},
   };
   PutVersionFile("/fault/good.txt", Web().Url("/fault/good.txt"));
   for (const Case& c : cases) {
@@ -207,8 +206,9 @@ TEST_F(FaultTest, AnObjectLetGoDuringItsDownloadGoesAtOnceAndNeverReports) {
   {
     auto check = UpdateCheck::Create(kShortLimits);
     object = check;
-    binding = check->UpdateCheckComplete.Bind(
-        [&](int32_t n, std::u16string d) { events.push_back({n, std::move(d)}); });
+    binding = check->UpdateCheckComplete.Bind([&](int32_t n, std::u16string d) {
+      events.push_back({n, std::move(d)});
+    });
     check->StartCheck(Web().UrlText(path));
     test::WaitFor([] { return false; }, 200ms);
     ASSERT_EQ(Web().RequestCount(path), 1u) << "the download is under way";
