@@ -9,9 +9,10 @@ namespace {
 // A certificate that failed libcurl's check, by OpenSSL's verdict on it.
 DWORD InternetErrorFromCertificate(long verifyResult) {
   switch (verifyResult) {
-    // The chain was trusted, so what failed is libcurl's own check of the
-    // host name against the certificate's names.
+    // libcurl checks the host name itself once OpenSSL has trusted the
+    // chain; when that check fails the verdict is left at 1 (or 0).
     case X509_V_OK:
+    case X509_V_ERR_UNSPECIFIED:
     case X509_V_ERR_HOSTNAME_MISMATCH:
     case X509_V_ERR_IP_ADDRESS_MISMATCH:
       return ERROR_INTERNET_SEC_CERT_CN_INVALID;

@@ -24,8 +24,9 @@
 namespace qel {
 namespace {
 
-// Under Wine the WinINet error comes from Wine's crypt32, which reports an
-// unknown CA as a failed revocation check; Windows reports 12045.
+// Each bad certificate and the WinINet error it must end with, natively and
+// under Wine. Wine's crypt32 reports an unknown CA as a failed revocation
+// check (12057); Windows reports 12045, as the Linux stand-in does.
 struct TlsCase {
   const char* szServer;
   DWORD lNative;
