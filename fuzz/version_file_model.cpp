@@ -46,13 +46,12 @@ ModelParse ModelExtractData(std::u16string_view strFilename, std::u16string_view
                             PublishedValues before) {
   const SplitFile file = Split(strFileData);
   ModelParse parse{ParseOutcome::kRefused, std::move(before)};
-  PublishedValues& after = parse.after;
 
   if (ValueAfter(u"file=", file.lines[0]) != strFilename) return parse;
 
-  // Each number is stored as soon as it is read; an overflow stores nothing.
+  // Nothing is published unless the whole file is accepted.
   const std::array<std::u16string_view, 3> keys = {u"major=", u"minor=", u"build="};
-  const std::array<int32_t*, 3> members = {&after.lMajor, &after.lMinor, &after.lBuild};
+  std::array<int32_t, 3> numbers{};
   for (std::size_t i = 0; i < keys.size(); ++i) {
     const std::u16string_view value = ValueAfter(keys[i], file.lines[i + 1]);
     if (value.empty()) return parse;
@@ -61,15 +60,15 @@ ModelParse ModelExtractData(std::u16string_view strFilename, std::u16string_view
       parse.outcome = ParseOutcome::kOverflow;
       return parse;
     }
-    *members[i] = *number;
     if (i == 0 && *number == 0) return parse;
+    numbers[i] = *number;
   }
 
   const std::u16string_view update = ValueAfter(u"update=", file.lines[4]);
-  if (update.empty()) return parse;
-  after.strUpdateURL = update;
-  after.strVersionHistory = file.rest;
-  if (!file.rest.empty()) parse.outcome = ParseOutcome::kAccepted;
+  if (update.empty() || file.rest.empty()) return parse;
+  parse.outcome = ParseOutcome::kAccepted;
+  parse.after = {numbers[0], numbers[1], numbers[2], std::u16string(update),
+                 std::u16string(file.rest)};
   return parse;
 }
 

@@ -1,10 +1,41 @@
 #include "platform/curl_error_map.h"
 
+#include <openssl/x509_vfy.h>
 #include <wininet.h>
 
 namespace qel::platform {
+namespace {
 
-DWORD InternetErrorFromCurl(CURLcode code) {
+// A certificate that failed libcurl's check, by OpenSSL's verdict on it.
+DWORD InternetErrorFromCertificate(long verifyResult) {
+  switch (verifyResult) {
+    // libcurl checks the host name itself once OpenSSL has trusted the
+    // chain; when that check fails the verdict is left at 1 (or 0).
+    case X509_V_OK:
+    case X509_V_ERR_UNSPECIFIED:
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+      return ERROR_INTERNET_SEC_CERT_CN_INVALID;
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+    case X509_V_ERR_ERROR_IN_CERT_NOT_BEFORE_FIELD:
+    case X509_V_ERR_ERROR_IN_CERT_NOT_AFTER_FIELD:
+      return ERROR_INTERNET_SEC_CERT_DATE_INVALID;
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_CERT_UNTRUSTED:
+      return ERROR_INTERNET_INVALID_CA;
+    default:
+      return ERROR_INTERNET_DECODING_FAILED;
+  }
+}
+
+}  // namespace
+
+DWORD InternetErrorFromCurl(CURLcode code, long tlsVerifyResult) {
   switch (code) {
     case CURLE_OK:
       return ERROR_SUCCESS;
@@ -33,14 +64,22 @@ DWORD InternetErrorFromCurl(CURLcode code) {
       return ERROR_HTTP_INVALID_SERVER_RESPONSE;
     case CURLE_TOO_MANY_REDIRECTS:
       return ERROR_HTTP_REDIRECT_FAILED;
-    // curl does not tell an unknown issuer from a name mismatch here.
     case CURLE_PEER_FAILED_VERIFICATION:
-      return ERROR_INTERNET_INVALID_CA;
+      return InternetErrorFromCertificate(tlsVerifyResult);
     case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
     case CURLE_SSL_CERTPROBLEM:
     case CURLE_SSL_CIPHER:
+    case CURLE_SSL_ENGINE_INITFAILED:
     case CURLE_SSL_CACERT_BADFILE:
-      return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+    case CURLE_SSL_SHUTDOWN_FAILED:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_CLIENTCERT:
+      return ERROR_INTERNET_DECODING_FAILED;
     case CURLE_OUT_OF_MEMORY:
       return ERROR_NOT_ENOUGH_MEMORY;
     // WinINet reports an FTP server's refusal as an extended error.

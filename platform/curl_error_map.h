@@ -9,6 +9,8 @@ namespace qel::platform {
 
 // ERROR_SUCCESS for CURLE_OK; otherwise the nearest WinINet error, with
 // ERROR_INTERNET_INTERNAL_ERROR for failures WinINet has no name for.
-DWORD InternetErrorFromCurl(CURLcode code);
+// tlsVerifyResult is libcurl's CURLINFO_SSL_VERIFYRESULT (an OpenSSL
+// X509_V_* code); it tells certificate failures apart.
+DWORD InternetErrorFromCurl(CURLcode code, long tlsVerifyResult = 0);
 
 }  // namespace qel::platform

@@ -23,6 +23,7 @@ constexpr int kWaitSliceMs = 1000;
 // Connect limit when the caller asked for none (curl's own 0 means 300 s).
 constexpr long kNoConnectLimitMs = 0x7FFFFFFF;
 constexpr const char* kProtocols = "http,https,ftp";
+constexpr const char* kTestCaFileVariable = "QEL_TEST_CA_FILE";
 
 // curl_global_init must run once before any other curl call, and not on two
 // threads at once; a function-local static gives both.
@@ -94,6 +95,11 @@ DWORD InternetRequest::Configure() {
     set(CURLOPT_PROXY, "");
   } else {
     set(CURLOPT_NOPROXY, NoProxyList().c_str());
+  }
+  // The tests' own certificate authority, trusted instead of the system's
+  // only when the test run names it; unset, curl's default trust stands.
+  if (const char* caFile = std::getenv(kTestCaFileVariable); caFile != nullptr && *caFile != '\0') {
+    set(CURLOPT_CAINFO, caFile);
   }
   set(CURLOPT_CONNECTTIMEOUT_MS,
       m_settings.connectMs > 0 ? m_settings.connectMs : kNoConnectLimitMs);
@@ -218,7 +224,11 @@ void InternetRequest::Advance() {
     }
   }
   if (!done) return;
-  DWORD error = InternetErrorFromCurl(result);
+  long verifyResult = 0;
+  if (result == CURLE_PEER_FAILED_VERIFICATION) {
+    curl_easy_getinfo(m_easy.get(), CURLINFO_SSL_VERIFYRESULT, &verifyResult);
+  }
+  DWORD error = InternetErrorFromCurl(result, verifyResult);
   if (result == CURLE_UNSUPPORTED_PROTOCOL) {
     // The URL's own scheme was checked before the request went out: this is
     // a redirect elsewhere, or a reply that is not HTTP/1.x at all.

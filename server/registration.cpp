@@ -6,19 +6,12 @@
 #include <cwchar>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "QELUpdateCheck.h"
 #include "server/bstr.h"
 #include "server/com_ptr.h"
 #include "server/type_library.h"
-
-// The per-user type library entry points are in oleaut32 but not in the
-// headers of this tool chain.
-extern "C" {
-HRESULT WINAPI RegisterTypeLibForUser(ITypeLib* library, OLECHAR* fullPath, OLECHAR* helpDir);
-HRESULT WINAPI UnRegisterTypeLibForUser(REFGUID libId, WORD majorVersion, WORD minorVersion,
-                                        LCID lcid, SYSKIND syskind);
-}
 
 namespace qel::com {
 namespace {
@@ -84,57 +77,243 @@ HRESULT LibraryAttributes(ITypeLib& library, TLIBATTR& attributes) {
   return S_OK;
 }
 
+// The executable carries the library twice: for 64-bit and for 32-bit hosts.
+constexpr SYSKIND kSyskinds[] = {SYS_WIN64, SYS_WIN32};
+
+const wchar_t* SyskindName(SYSKIND syskind) { return syskind == SYS_WIN64 ? L"win64" : L"win32"; }
+
+std::wstring VersionKey(const TLIBATTR& attributes) {
+  wchar_t version[32] = {};
+  swprintf(version, 32, L"%x.%x", attributes.wMajorVerNum, attributes.wMinorVerNum);
+  return ClassesKey(L"TypeLib\\" + GuidText(attributes.guid) + L"\\" + version);
+}
+
+std::wstring LocaleKey(const TLIBATTR& attributes, LCID lcid) {
+  wchar_t locale[16] = {};
+  swprintf(locale, 16, L"%lx", static_cast<unsigned long>(lcid));
+  return VersionKey(attributes) + L"\\" + locale;
+}
+
 // The library's entry for the language-neutral locale. The library's own
 // locale is 0x409, and the type library marshaller of some COM runtimes
 // (Wine's) looks only under locale 0: without this entry no proxy for the
 // dual interface can be built there.
-std::wstring NeutralLocaleKey(const TLIBATTR& attributes) {
-  wchar_t version[32] = {};
-  swprintf(version, 32, L"%x.%x", attributes.wMajorVerNum, attributes.wMinorVerNum);
-  return ClassesKey(L"TypeLib\\" + GuidText(attributes.guid) + L"\\" + version + L"\\0");
+std::wstring NeutralLocaleKey(const TLIBATTR& attributes) { return LocaleKey(attributes, 0); }
+
+// The directory of the executable, where the system's registration puts HELPDIR.
+std::wstring HelpDirectory(const std::wstring& modulePath) {
+  const std::wstring::size_type slash = modulePath.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : modulePath.substr(0, slash);
 }
 
-const wchar_t* SyskindName(SYSKIND syskind) { return syskind == SYS_WIN64 ? L"win64" : L"win32"; }
-
-HRESULT RegisterLibrary(RegistrationScope scope, const std::wstring& modulePath) {
-  ComPtr<ITypeLib> library;
-  HRESULT hr = LoadServerTypeLibrary(library);
-  TLIBATTR attributes{};
-  if (SUCCEEDED(hr)) hr = LibraryAttributes(*library.Get(), attributes);
-  if (FAILED(hr)) return hr;
-  std::wstring path = modulePath;
-  hr = scope == RegistrationScope::Machine
-           ? RegisterTypeLib(library.Get(), path.data(), nullptr)
-           : RegisterTypeLibForUser(library.Get(), path.data(), nullptr);
-  if (FAILED(hr) || attributes.lcid == 0) return hr;
-  return SetDefaultValue(RootOf(scope),
-                         NeutralLocaleKey(attributes) + L"\\" + SyskindName(attributes.syskind),
-                         modulePath);
+bool KeyExists(HKEY root, const std::wstring& key) {
+  HKEY handle = nullptr;
+  if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+  RegCloseKey(handle);
+  return true;
 }
 
-HRESULT UnregisterLibrary(RegistrationScope scope) {
-  ComPtr<ITypeLib> library;
-  HRESULT hr = LoadServerTypeLibrary(library);
-  TLIBATTR attributes{};
-  if (SUCCEEDED(hr)) hr = LibraryAttributes(*library.Get(), attributes);
-  if (FAILED(hr)) return hr;
-  // First, so that the system's removal finds the version's key empty.
-  if (attributes.lcid != 0) {
-    hr = DeleteTree(RootOf(scope), NeutralLocaleKey(attributes));
+HRESULT RegisterLibraryMachineWide(const std::wstring& modulePath) {
+  std::wstring helpDir = HelpDirectory(modulePath);
+  for (const SYSKIND syskind : kSyskinds) {
+    ComPtr<ITypeLib> library;
+    HRESULT hr = LoadServerTypeLibrary(library, syskind);
+    TLIBATTR attributes{};
+    if (SUCCEEDED(hr)) hr = LibraryAttributes(*library.Get(), attributes);
+    std::wstring path = TypeLibraryPath(syskind);
+    if (SUCCEEDED(hr)) hr = RegisterTypeLib(library.Get(), path.data(), helpDir.data());
+    if (SUCCEEDED(hr) && attributes.lcid != 0) {
+      hr = SetDefaultValue(HKEY_LOCAL_MACHINE,
+                           NeutralLocaleKey(attributes) + L"\\" + SyskindName(syskind), path);
+    }
     if (FAILED(hr)) return hr;
   }
-  const TLIBATTR& a = attributes;
-  // A library that is not registered has nothing to remove (and some
-  // runtimes call that an invalid argument).
-  Bstr registeredPath;
-  if (QueryPathOfRegTypeLib(a.guid, a.wMajorVerNum, a.wMinorVerNum, a.lcid, registeredPath.Put()) ==
-      TYPE_E_LIBNOTREGISTERED) {
-    return S_OK;
+  return S_OK;
+}
+
+HRESULT UnregisterLibraryMachineWide() {
+  ComPtr<ITypeLib> library;
+  HRESULT hr = LoadServerTypeLibrary(library);
+  TLIBATTR a{};
+  if (SUCCEEDED(hr)) hr = LibraryAttributes(*library.Get(), a);
+  if (FAILED(hr)) return hr;
+  // First, so that the system's removal finds the version's key empty.
+  if (a.lcid != 0) {
+    hr = DeleteTree(HKEY_LOCAL_MACHINE, NeutralLocaleKey(a));
+    if (FAILED(hr)) return hr;
   }
-  hr = scope == RegistrationScope::Machine
-           ? UnRegisterTypeLib(a.guid, a.wMajorVerNum, a.wMinorVerNum, a.lcid, a.syskind)
-           : UnRegisterTypeLibForUser(a.guid, a.wMajorVerNum, a.wMinorVerNum, a.lcid, a.syskind);
-  return hr == TYPE_E_LIBNOTREGISTERED ? S_OK : hr;
+  HRESULT result = S_OK;
+  for (const SYSKIND syskind : {SYS_WIN32, SYS_WIN64}) {
+    // A library that is not registered has nothing to remove (and some
+    // runtimes call that an invalid argument).
+    if (!KeyExists(HKEY_LOCAL_MACHINE, LocaleKey(a, a.lcid) + L"\\" + SyskindName(syskind))) {
+      continue;
+    }
+    hr = UnRegisterTypeLib(a.guid, a.wMajorVerNum, a.wMinorVerNum, a.lcid, syskind);
+    if (FAILED(hr) && hr != TYPE_E_LIBNOTREGISTERED && SUCCEEDED(result)) result = hr;
+  }
+  return result;
+}
+
+// ---- Per user --------------------------------------------------------------
+// Written here rather than by RegisterTypeLibForUser, which under Wine writes
+// machine-wide: a per-user registration must never touch another user's, or
+// the machine's, entries. The keys are those RegisterTypeLib writes.
+
+// The type library marshaller, for interfaces with a function table, and the
+// dispatch marshaller, for pure dispatch interfaces.
+constexpr wchar_t kTypeLibMarshaller[] = L"{00020424-0000-0000-C000-000000000046}";
+constexpr wchar_t kDispatchMarshaller[] = L"{00020420-0000-0000-C000-000000000046}";
+
+// Interface keys live in both registry views, as the system writes them.
+constexpr REGSAM kViews[] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
+
+struct InterfaceEntry {
+  std::wstring iid;
+  std::wstring name;
+  const wchar_t* proxyStub;
+};
+
+// The interfaces a marshaller needs to find: dual and automation interfaces
+// and dispatch interfaces.
+HRESULT MarshalledInterfaces(ITypeLib& library, std::vector<InterfaceEntry>& entries) {
+  for (UINT i = 0; i < library.GetTypeInfoCount(); ++i) {
+    ComPtr<ITypeInfo> info;
+    HRESULT hr = library.GetTypeInfo(i, info.Put());
+    if (FAILED(hr)) return hr;
+    TYPEATTR* attr = nullptr;
+    hr = info->GetTypeAttr(&attr);
+    if (FAILED(hr)) return hr;
+    const TYPEATTR a = *attr;
+    info->ReleaseTypeAttr(attr);
+    const bool automation = a.typekind == TKIND_INTERFACE &&
+                            (a.wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION)) != 0;
+    if (!automation && a.typekind != TKIND_DISPATCH) continue;
+    Bstr name;
+    hr = info->GetDocumentation(MEMBERID_NIL, name.Put(), nullptr, nullptr, nullptr);
+    if (FAILED(hr)) return hr;
+    const bool dual = (a.wTypeFlags & TYPEFLAG_FDUAL) != 0;
+    entries.push_back({GuidText(a.guid), AsWide(name.Text().c_str()),
+                       automation || dual ? kTypeLibMarshaller : kDispatchMarshaller});
+  }
+  return S_OK;
+}
+
+HRESULT SetValue(HKEY root, REGSAM view, const std::wstring& key, const wchar_t* name,
+                 const std::wstring& value) {
+  HKEY handle = nullptr;
+  LONG status = RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr,
+                                &handle, nullptr);
+  if (status == ERROR_SUCCESS) {
+    status = RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(handle);
+  }
+  return HRESULT_FROM_WIN32(status);
+}
+
+// Deletes a key and everything below it in one registry view.
+HRESULT DeleteTreeInView(HKEY root, REGSAM view, const std::wstring& key) {
+  HKEY handle = nullptr;
+  LONG status = RegOpenKeyExW(root, key.c_str(), 0, KEY_ALL_ACCESS | view, &handle);
+  if (status == ERROR_FILE_NOT_FOUND) return S_OK;
+  if (status == ERROR_SUCCESS) {
+    status = RegDeleteTreeW(handle, nullptr);
+    RegCloseKey(handle);
+  }
+  if (status == ERROR_SUCCESS) status = RegDeleteKeyExW(root, key.c_str(), view, 0);
+  return status == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(status);
+}
+
+// Deletes the key if nothing is left in it, so that no empty key stays.
+void DeleteIfEmpty(HKEY root, REGSAM view, const std::wstring& key) {
+  HKEY handle = nullptr;
+  if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | view, &handle) != ERROR_SUCCESS) return;
+  DWORD subKeys = 1;
+  DWORD values = 1;
+  const LONG status = RegQueryInfoKeyW(handle, nullptr, nullptr, nullptr, &subKeys, nullptr,
+                                       nullptr, &values, nullptr, nullptr, nullptr, nullptr);
+  RegCloseKey(handle);
+  if (status == ERROR_SUCCESS && subKeys == 0 && values == 0) {
+    RegDeleteKeyExW(root, key.c_str(), view, 0);
+  }
+}
+
+HRESULT RegisterLibraryForUser(const std::wstring& modulePath) {
+  ComPtr<ITypeLib> library;
+  HRESULT hr = LoadServerTypeLibrary(library);
+  TLIBATTR a{};
+  if (SUCCEEDED(hr)) hr = LibraryAttributes(*library.Get(), a);
+  Bstr name, title;
+  if (SUCCEEDED(hr)) hr = library->GetDocumentation(-1, name.Put(), title.Put(), nullptr, nullptr);
+  std::vector<InterfaceEntry> interfaces;
+  if (SUCCEEDED(hr)) hr = MarshalledInterfaces(*library.Get(), interfaces);
+  if (FAILED(hr)) return hr;
+
+  const HKEY root = HKEY_CURRENT_USER;
+  const std::wstring versionKey = VersionKey(a);
+  const std::wstring libraryId = GuidText(a.guid);
+  wchar_t flags[16] = {};
+  swprintf(flags, 16, L"%u", static_cast<unsigned>(a.wLibFlags));
+  wchar_t version[32] = {};
+  swprintf(version, 32, L"%x.%x", a.wMajorVerNum, a.wMinorVerNum);
+
+  std::vector<std::pair<std::wstring, std::wstring>> entries = {
+      {versionKey, AsWide((title.Text().empty() ? name : title).Text().c_str())},
+      {versionKey + L"\\FLAGS", flags},
+      {versionKey + L"\\HELPDIR", HelpDirectory(modulePath)},
+  };
+  for (const SYSKIND syskind : kSyskinds) {
+    for (const LCID lcid : {a.lcid, LCID{0}}) {
+      entries.emplace_back(LocaleKey(a, lcid) + L"\\" + SyskindName(syskind),
+                           TypeLibraryPath(syskind));
+    }
+  }
+  for (const auto& [key, value] : entries) {
+    hr = SetDefaultValue(root, key, value);
+    if (FAILED(hr)) return hr;
+  }
+  for (const REGSAM view : kViews) {
+    for (const InterfaceEntry& entry : interfaces) {
+      const std::wstring key = ClassesKey(L"Interface\\" + entry.iid);
+      const std::pair<std::wstring, std::wstring> values[] = {
+          {key, entry.name},
+          {key + L"\\ProxyStubClsid", entry.proxyStub},
+          {key + L"\\ProxyStubClsid32", entry.proxyStub},
+          {key + L"\\TypeLib", libraryId},
+      };
+      for (const auto& [valueKey, value] : values) {
+        hr = SetValue(root, view, valueKey, nullptr, value);
+        if (FAILED(hr)) return hr;
+      }
+      hr = SetValue(root, view, key + L"\\TypeLib", L"Version", version);
+      if (FAILED(hr)) return hr;
+    }
+  }
+  return S_OK;
+}
+
+HRESULT UnregisterLibraryForUser() {
+  ComPtr<ITypeLib> library;
+  HRESULT hr = LoadServerTypeLibrary(library);
+  TLIBATTR a{};
+  if (SUCCEEDED(hr)) hr = LibraryAttributes(*library.Get(), a);
+  std::vector<InterfaceEntry> interfaces;
+  if (SUCCEEDED(hr)) hr = MarshalledInterfaces(*library.Get(), interfaces);
+  if (FAILED(hr)) return hr;
+
+  const HKEY root = HKEY_CURRENT_USER;
+  HRESULT result = DeleteTree(root, VersionKey(a));
+  DeleteIfEmpty(root, KEY_WOW64_64KEY, ClassesKey(L"TypeLib\\" + GuidText(a.guid)));
+  DeleteIfEmpty(root, KEY_WOW64_64KEY, ClassesKey(L"TypeLib"));
+  for (const REGSAM view : kViews) {
+    for (const InterfaceEntry& entry : interfaces) {
+      hr = DeleteTreeInView(root, view, ClassesKey(L"Interface\\" + entry.iid));
+      if (SUCCEEDED(result)) result = hr;
+    }
+    DeleteIfEmpty(root, view, ClassesKey(L"Interface"));
+  }
+  return result;
 }
 
 }  // namespace
@@ -144,7 +323,10 @@ HRESULT RegisterServer(RegistrationScope scope) noexcept {
     const std::wstring modulePath = ModulePath();
     if (modulePath.empty()) return HRESULT_FROM_WIN32(GetLastError());
     HRESULT hr = WriteKeys(scope, modulePath);
-    if (SUCCEEDED(hr)) hr = RegisterLibrary(scope, modulePath);
+    if (SUCCEEDED(hr)) {
+      hr = scope == RegistrationScope::Machine ? RegisterLibraryMachineWide(modulePath)
+                                               : RegisterLibraryForUser(modulePath);
+    }
     if (FAILED(hr)) UnregisterServer(scope);
     return hr;
   } catch (...) {
@@ -156,12 +338,15 @@ HRESULT RegisterServer(RegistrationScope scope) noexcept {
 HRESULT UnregisterServer(RegistrationScope scope) noexcept {
   try {
     const HKEY root = RootOf(scope);
-    HRESULT result = UnregisterLibrary(scope);
+    HRESULT result = scope == RegistrationScope::Machine ? UnregisterLibraryMachineWide()
+                                                         : UnregisterLibraryForUser();
     for (const std::wstring& key : {ClassesKey(L"CLSID\\" + GuidText(CLSID_UpdateCheck)),
                                     ClassesKey(kProgId), ClassesKey(kVersionIndependentProgId)}) {
       const HRESULT hr = DeleteTree(root, key);
       if (SUCCEEDED(result)) result = hr;
     }
+    if (scope == RegistrationScope::User)
+      DeleteIfEmpty(root, KEY_WOW64_64KEY, ClassesKey(L"CLSID"));
     return result;
   } catch (...) {
     return E_OUTOFMEMORY;

@@ -17,9 +17,15 @@ std::wstring ModulePath() {
   }
 }
 
-HRESULT LoadServerTypeLibrary(ComPtr<ITypeLib>& library) noexcept {
+std::wstring TypeLibraryPath(SYSKIND syskind) {
+  const std::wstring path = ModulePath();
+  if (path.empty() || syskind == SYS_WIN64) return path;
+  return path + L"\\2";
+}
+
+HRESULT LoadServerTypeLibrary(ComPtr<ITypeLib>& library, SYSKIND syskind) noexcept {
   try {
-    const std::wstring path = ModulePath();
+    const std::wstring path = TypeLibraryPath(syskind);
     if (path.empty()) return HRESULT_FROM_WIN32(GetLastError());
     return LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.Put());
   } catch (...) {

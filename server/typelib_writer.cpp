@@ -2,7 +2,10 @@
 // own type library writer, adding what the IDL compiler refuses to write.
 //
 //   typelib_writer <in.tlb> <out.tlb> [--nonextensible=<type>]...
-//                  [--name-as-helpstring=<enum>]...
+//                  [--name-as-helpstring=<enum>]... [--win32]
+//
+// --win32 writes the library for 32-bit hosts (SYS_WIN32, 4-byte function
+// table entries) instead of 64-bit ones.
 //
 // Everything else (names, order, identifiers, flags, types, parameter names,
 // help strings) is copied from the input unchanged, so the IDL stays the one
@@ -12,8 +15,14 @@
 
 #include <oleauto.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -42,6 +51,7 @@ struct Options {
   std::wstring output;
   std::set<std::wstring> nonextensible;
   std::set<std::wstring> nameAsHelpstring;
+  bool win32 = false;
 };
 
 // Releases a TYPEATTR/FUNCDESC/VARDESC with the call its type info wants.
@@ -103,13 +113,73 @@ bool SameLibrary(ITypeInfo* info, ITypeLib* library) {
   return same;
 }
 
+// The system's writer (Wine's) sizes a 32-bit interface's function table
+// with its base's entries (IDispatch, from the 64-bit stdole2) at 8 bytes
+// each. The saved file's table sizes are set here from the functions' own
+// offsets instead: the last entry's offset plus one 4-byte entry.
+uint32_t ReadU32(const std::vector<char>& data, size_t offset) {
+  if (offset + 4 > data.size()) throw Failure("a truncated type library", E_FAIL);
+  uint32_t value = 0;
+  std::memcpy(&value, data.data() + offset, 4);
+  return value;
+}
+int16_t ReadI16(const std::vector<char>& data, size_t offset) {
+  if (offset + 2 > data.size()) throw Failure("a truncated type library", E_FAIL);
+  int16_t value = 0;
+  std::memcpy(&value, data.data() + offset, 2);
+  return value;
+}
+
+void FixFunctionTableSizes(const std::wstring& path) {
+  std::vector<char> data;
+  {
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  // The MSFT layout: a 0x54-byte header (4 more with a help DLL), the type
+  // infos' offsets, then the segment directory, whose first segment holds
+  // the type infos' 0x64-byte records.
+  constexpr size_t kHeaderSize = 0x54;
+  constexpr uint32_t kHelpDllFlag = 0x100;
+  constexpr size_t kTypeInfoSize = 0x64;
+  constexpr size_t kFunctionCountAt = 0x18;  // cElement, functions in the low word
+  constexpr size_t kSizeVftAt = 0x4e;
+  constexpr size_t kVtableOffsetAt = 0x0c;  // in a function record
+  if (data.size() < kHeaderSize || std::memcmp(data.data(), "MSFT", 4) != 0)
+    throw Failure("not a type library", E_FAIL);
+  const uint32_t count = ReadU32(data, 0x20);
+  const size_t directory =
+      kHeaderSize + ((ReadU32(data, 0x14) & kHelpDllFlag) ? 4 : 0) + 4 * size_t{count};
+  const uint32_t records = ReadU32(data, directory);
+  for (uint32_t i = 0; i < count; ++i) {
+    const size_t record = records + i * kTypeInfoSize;
+    const uint32_t functions = ReadU32(data, record + kFunctionCountAt) & 0xFFFF;
+    const uint32_t members = ReadU32(data, record + 4);
+    if (functions == 0 || ReadI16(data, record + kSizeVftAt) == 0) continue;
+    int16_t last = 0;
+    size_t function = members + 4;  // after the block's total size
+    for (uint32_t f = 0; f < functions; ++f) {
+      last = std::max<int16_t>(
+          last, static_cast<int16_t>(ReadI16(data, function + kVtableOffsetAt) & ~1));
+      function += ReadU32(data, function) & 0xFFFF;
+    }
+    const int16_t size = static_cast<int16_t>(last + 4);
+    std::memcpy(data.data() + record + kSizeVftAt, &size, 2);
+  }
+  std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
+  out.write(data.data(), static_cast<std::streamsize>(data.size()));
+  if (!out) throw Failure("writing the type library again", E_FAIL);
+}
+
 class Writer {
  public:
   explicit Writer(const Options& options) : m_options(options) {}
 
   void Run() {
     Check(LoadTypeLibEx(m_options.input.c_str(), REGKIND_NONE, m_source.Put()), "LoadTypeLibEx");
-    Check(CreateTypeLib2(SYS_WIN64, m_options.output.c_str(), m_target.Put()), "CreateTypeLib2");
+    Check(CreateTypeLib2(m_options.win32 ? SYS_WIN32 : SYS_WIN64, m_options.output.c_str(),
+                         m_target.Put()),
+          "CreateTypeLib2");
     CopyLibraryAttributes();
     const UINT count = m_source->GetTypeInfoCount();
     for (UINT i = 0; i < count; ++i) {
@@ -120,6 +190,7 @@ class Writer {
     for (const auto& name : m_options.nonextensible) RequireCopied(name);
     for (const auto& name : m_options.nameAsHelpstring) RequireCopied(name);
     Check(m_target->SaveAllChanges(), "SaveAllChanges");
+    if (m_options.win32) FixFunctionTableSizes(m_options.output);
   }
 
  private:
@@ -179,7 +250,7 @@ class Writer {
 
     const bool coclass = attr->typekind == TKIND_COCLASS;
     for (UINT i = 0; i < attr->cImplTypes; ++i) CopyImplType(info.Get(), target.Get(), i, coclass);
-    for (UINT i = 0; i < attr->cFuncs; ++i) CopyFunc(info.Get(), target.Get(), i);
+    for (UINT i = 0; i < attr->cFuncs; ++i) CopyFunc(info.Get(), target.Get(), i, m_options.win32);
     const bool namesAsHelp = m_options.nameAsHelpstring.count(name) != 0;
     for (UINT i = 0; i < attr->cVars; ++i) CopyVar(info.Get(), target.Get(), i, namesAsHelp);
 
@@ -212,12 +283,16 @@ class Writer {
     Check(target->SetImplTypeFlags(index, implFlags), "SetImplTypeFlags");
   }
 
-  static void CopyFunc(ITypeInfo* info, ICreateTypeInfo2* target, UINT index) {
+  static void CopyFunc(ITypeInfo* info, ICreateTypeInfo2* target, UINT index, bool win32) {
     FuncDesc desc(info);
     Check(info->GetFuncDesc(index, desc.Put()), "GetFuncDesc");
     RefuseUserDefined(desc->elemdescFunc.tdesc);
     for (SHORT p = 0; p < desc->cParams; ++p) RefuseUserDefined(desc->lprgelemdescParam[p].tdesc);
-    Check(target->AddFuncDesc(index, desc.Get()), "AddFuncDesc");
+    // The input is a 64-bit library; a 32-bit function table has the same
+    // entries at half the offsets.
+    FUNCDESC copy = *desc.Get();
+    if (win32) copy.oVft = static_cast<SHORT>(copy.oVft / 8 * 4);
+    Check(target->AddFuncDesc(index, &copy), "AddFuncDesc");
 
     std::vector<Bstr> names = Names(info, desc->memid, desc->cParams);
     std::vector<LPOLESTR> raw;
@@ -272,6 +347,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options) {
       options.nonextensible.insert(arg.substr(nonextensible.size()));
     } else if (arg.rfind(nameAsHelp, 0) == 0) {
       options.nameAsHelpstring.insert(arg.substr(nameAsHelp.size()));
+    } else if (arg == L"--win32") {
+      options.win32 = true;
     } else if (arg.rfind(L"--", 0) == 0) {
       return false;
     } else {
@@ -291,7 +368,7 @@ int wmain(int argc, wchar_t** argv) {
   if (!ParseOptions(argc, argv, options)) {
     std::fputs(
         "usage: typelib_writer <in.tlb> <out.tlb> [--nonextensible=<type>]... "
-        "[--name-as-helpstring=<enum>]...\n",
+        "[--name-as-helpstring=<enum>]... [--win32]\n",
         stderr);
     return 2;
   }

@@ -5,31 +5,35 @@
 namespace qel {
 
 bool clsVersionTest::ExtractData(std::u16string strFilename, std::u16string strFileData) {
-  // Members are written one by one as the parse reaches them, and a failure
-  // leaves what was already written: nothing is cleared or rolled back.
+  // The values are read into locals and stored together only when the file is
+  // accepted: a refusal or the overflow error leaves every member as it was,
+  // so a host never sees a mixture that no file published.
   std::u16string_view strRemaining = strFileData;
 
   if (GetValue(u"file=", GetLine(strRemaining)) != strFilename) return false;
 
   std::u16string_view strValue = GetValue(u"major=", GetLine(strRemaining));
   if (strValue.empty()) return false;
-  m_lMajor = ValueToLong(strValue);
-  if (m_lMajor == 0) return false;
+  const int32_t lMajor = ValueToLong(strValue);
+  if (lMajor == 0) return false;
 
   strValue = GetValue(u"minor=", GetLine(strRemaining));
   if (strValue.empty()) return false;
-  m_lMinor = ValueToLong(strValue);
+  const int32_t lMinor = ValueToLong(strValue);
 
   strValue = GetValue(u"build=", GetLine(strRemaining));
   if (strValue.empty()) return false;
-  m_lBuild = ValueToLong(strValue);
+  const int32_t lBuild = ValueToLong(strValue);
 
-  strValue = GetValue(u"update=", GetLine(strRemaining));
-  if (strValue.empty()) return false;
-  m_strUpdateURL = strValue;
+  const std::u16string_view strUpdateURL = GetValue(u"update=", GetLine(strRemaining));
+  if (strUpdateURL.empty() || strRemaining.empty()) return false;
 
+  m_lMajor = lMajor;
+  m_lMinor = lMinor;
+  m_lBuild = lBuild;
+  m_strUpdateURL = strUpdateURL;
   m_strVersionHistory = strRemaining;
-  return !m_strVersionHistory.empty();
+  return true;
 }
 
 bool clsVersionTest::IsUpgradeAvailable(int32_t lMajor, int32_t lMinor, int32_t lBuild) const {

@@ -10,9 +10,9 @@ namespace qel {
 
 class clsVersionTest {
  public:
-  // True when strFileData is a valid version file for strFilename; stores the
-  // values as far as the parse gets. Raises the overflow error (6) for a
-  // number beyond the signed 32-bit range.
+  // True when strFileData is a valid version file for strFilename; only then
+  // are the five values stored. Raises the overflow error (6) for a number
+  // beyond the signed 32-bit range, storing nothing.
   bool ExtractData(std::u16string strFilename, std::u16string strFileData);
   bool IsUpgradeAvailable(int32_t lMajor, int32_t lMinor, int32_t lBuild) const;
 

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,12 +24,14 @@ const wchar_t kIndependentKey[] = L"Software\\Classes\\QELUpdateCheck1_1.UpdateC
 const wchar_t kTypeLibKey[] = L"Software\\Classes\\TypeLib\\{44CED971-D167-4345-84DE-C64A3B243389}";
 const wchar_t kInterfaceKey[] =
     L"Software\\Classes\\Interface\\{547A2363-289C-4AC8-BD5B-5BA72D9BE7F4}";
+const wchar_t kEventsKey[] =
+    L"Software\\Classes\\Interface\\{5BC960AA-2605-4A00-B726-FA5E15D80B78}";
 
-// A key's default value, or "<missing>".
-std::wstring DefaultValue(HKEY root, const std::wstring& key) {
+// A key's value (its default value unless named), or "<missing>".
+std::wstring DefaultValue(HKEY root, const std::wstring& key, const wchar_t* name = nullptr) {
   wchar_t value[1024] = {};
   DWORD size = sizeof(value);
-  if (RegGetValueW(root, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size) !=
+  if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size) !=
       ERROR_SUCCESS) {
     return L"<missing>";
   }
@@ -63,13 +68,93 @@ void ExpectClassEntries(HKEY root) {
             L"QELUpdateCheck1_1.UpdateCheck.1");
 }
 
+// The type library for 64-bit and 32-bit hosts, under its own locale and the
+// neutral one, and the interfaces a marshaller finds through it.
+void ExpectLibraryEntries(HKEY root) {
+  const std::wstring version = std::wstring(kTypeLibKey) + L"\\1.0";
+  const std::wstring path = Lower(ServerPath());
+  const std::wstring directory = path.substr(0, path.find_last_of(L'\\'));
+  const wchar_t kTypeLibMarshaller[] = L"{00020424-0000-0000-C000-000000000046}";
+  const wchar_t kDispatchMarshaller[] = L"{00020420-0000-0000-C000-000000000046}";
+  const struct {
+    std::wstring key;
+    const wchar_t* name;
+    std::wstring value;
+  } expected[] = {
+      {version, nullptr, L"qel update checker v1.1"},
+      {version + L"\\FLAGS", nullptr, L"8"},
+      {version + L"\\HELPDIR", nullptr, directory},
+      {version + L"\\409\\win64", nullptr, path},
+      {version + L"\\409\\win32", nullptr, path + L"\\2"},
+      {version + L"\\0\\win64", nullptr, path},
+      {version + L"\\0\\win32", nullptr, path + L"\\2"},
+      {kInterfaceKey, nullptr, L"_updatecheck"},
+      {kInterfaceKey + std::wstring(L"\\ProxyStubClsid"), nullptr, Lower(kTypeLibMarshaller)},
+      {kInterfaceKey + std::wstring(L"\\ProxyStubClsid32"), nullptr, Lower(kTypeLibMarshaller)},
+      {kInterfaceKey + std::wstring(L"\\TypeLib"), nullptr,
+       L"{44ced971-d167-4345-84de-c64a3b243389}"},
+      {kInterfaceKey + std::wstring(L"\\TypeLib"), L"Version", L"1.0"},
+      {kEventsKey, nullptr, L"__updatecheck"},
+      {kEventsKey + std::wstring(L"\\ProxyStubClsid32"), nullptr, Lower(kDispatchMarshaller)},
+      {kEventsKey + std::wstring(L"\\TypeLib"), L"Version", L"1.0"},
+  };
+  for (const auto& entry : expected) {
+    EXPECT_EQ(Lower(DefaultValue(root, entry.key, entry.name)), entry.value)
+        << std::string(entry.key.begin(), entry.key.end());
+  }
+}
+
+void ExpectNoLibraryEntries(HKEY root) {
+  for (const wchar_t* key : {kTypeLibKey, kInterfaceKey, kEventsKey})
+    EXPECT_FALSE(KeyExists(root, key)) << "still there: " << std::string(key, key + wcslen(key));
+}
+
+// Every key and value below root\key, one line each, as a set to compare.
+void Snapshot(HKEY root, const std::wstring& key, std::set<std::wstring>& lines) {
+  HKEY handle = nullptr;
+  if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return;
+  lines.insert(key);
+  std::vector<std::wstring> subKeys;
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[256];
+    DWORD nameSize = 256;
+    BYTE data[2048];
+    DWORD dataSize = sizeof(data);
+    DWORD type = 0;
+    const LONG status = RegEnumValueW(handle, i, name, &nameSize, nullptr, &type, data, &dataSize);
+    if (status == ERROR_NO_MORE_ITEMS) break;
+    std::wstring line = key + L"|" + std::wstring(name, nameSize) + L"|" + std::to_wstring(type);
+    if (status == ERROR_SUCCESS) {
+      line.append(reinterpret_cast<const wchar_t*>(data), dataSize / sizeof(wchar_t));
+    }
+    lines.insert(line);
+  }
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[256];
+    DWORD nameSize = 256;
+    if (RegEnumKeyExW(handle, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS) {
+      break;
+    }
+    subKeys.emplace_back(name, nameSize);
+  }
+  RegCloseKey(handle);
+  for (const std::wstring& subKey : subKeys) Snapshot(root, key + L"\\" + subKey, lines);
+}
+
+std::set<std::wstring> MachineClasses() {
+  std::set<std::wstring> lines;
+  Snapshot(HKEY_LOCAL_MACHINE, L"Software\\Classes", lines);
+  return lines;
+}
+
 void ExpectNoClassEntries(HKEY root) {
   for (const wchar_t* key : {kClassKey, kProgIdKey, kIndependentKey})
     EXPECT_FALSE(KeyExists(root, key)) << "still there: " << std::string(key, key + wcslen(key));
 }
 
 // Puts the machine-wide registration back however a test ends: the suite
-// needs it, and under Wine the per-user type library calls act machine-wide.
+// needs it.
 struct MachineRegistrationRestorer {
   ~MachineRegistrationRestorer() { EXPECT_EQ(RunServer(L"/RegServer"), 0); }
 };
@@ -95,13 +180,12 @@ TEST(Registration, MachineWideEntriesComeAndGo) {
     EXPECT_EQ(QueryPathOfRegTypeLib(LIBID_QELUpdateCheck1_1, 1, 0, lcid, libraryPath.Put()), S_OK);
     EXPECT_EQ(Lower(std::wstring(com::AsWide(libraryPath.Text().c_str()))), Lower(ServerPath()));
   }
-  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kInterfaceKey));
+  ExpectLibraryEntries(HKEY_LOCAL_MACHINE);
 
   // Switches are read in any case, after "/" or "-"; removing twice is fine.
   EXPECT_EQ(RunServer(L"-unregserver"), 0);
   ExpectNoClassEntries(HKEY_LOCAL_MACHINE);
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kTypeLibKey));
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kInterfaceKey));
+  ExpectNoLibraryEntries(HKEY_LOCAL_MACHINE);
   EXPECT_EQ(RunServer(L"/UNREGSERVER"), 0);
 
   EXPECT_EQ(RunServer(L"/REGSERVER"), 0);
@@ -109,12 +193,37 @@ TEST(Registration, MachineWideEntriesComeAndGo) {
   EXPECT_TRUE(CreateUpdateCheck());
 }
 
-TEST(Registration, PerUserEntriesComeAndGo) {
-  const MachineRegistrationRestorer restorer;
+TEST(Registration, PerUserEntriesComeAndGoAndLeaveTheMachineAlone) {
+  // The suite's set-up registered the server machine-wide.
+  const std::set<std::wstring> before = MachineClasses();
+  const wchar_t* const parents[] = {L"Software\\Classes\\TypeLib", L"Software\\Classes\\Interface",
+                                    L"Software\\Classes\\CLSID"};
+  std::vector<bool> parentsBefore;
+  for (const wchar_t* key : parents) parentsBefore.push_back(KeyExists(HKEY_CURRENT_USER, key));
+
   ASSERT_EQ(RunServer(L"/RegServerPerUser"), 0);
   ExpectClassEntries(HKEY_CURRENT_USER);
+  ExpectLibraryEntries(HKEY_CURRENT_USER);
   ASSERT_EQ(RunServer(L"-unregserverperuser"), 0);
   ExpectNoClassEntries(HKEY_CURRENT_USER);
+  ExpectNoLibraryEntries(HKEY_CURRENT_USER);
+  // No empty key stays behind either.
+  for (size_t i = 0; i < std::size(parents); ++i) {
+    EXPECT_EQ(KeyExists(HKEY_CURRENT_USER, parents[i]), parentsBefore[i])
+        << std::string(parents[i], parents[i] + wcslen(parents[i]));
+  }
+
+  const std::set<std::wstring> after = MachineClasses();
+  EXPECT_GT(before.size(), 1000u);
+  std::vector<std::wstring> changed;
+  std::set_symmetric_difference(before.begin(), before.end(), after.begin(), after.end(),
+                                std::back_inserter(changed));
+  EXPECT_TRUE(changed.empty()) << changed.size() << " lines differ under HKLM\\Software\\Classes, "
+                               << "the first: "
+                               << (changed.empty()
+                                       ? std::string()
+                                       : std::string(changed[0].begin(), changed[0].end()));
+  EXPECT_TRUE(CreateUpdateCheck());
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
-// The type library embedded in the server, read back as hosts read it.
+// The type libraries embedded in the server, read back as hosts read them:
+// resource 1 for 64-bit hosts and resource 2 for 32-bit ones, alike but for
+// the kind of system and the size of a function table entry.
 
 #include <windows.h>
 
@@ -6,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -102,10 +105,19 @@ class Attr {
   TYPEATTR* m_attr = nullptr;
 };
 
-class TypeLibraryCom : public ::testing::Test {
+struct Embedded {
+  const char* name;
+  const wchar_t* resourceSuffix;  // after the executable's path
+  SYSKIND syskind;
+  SHORT pointerSize;
+};
+void PrintTo(const Embedded& library, std::ostream* os) { *os << library.name; }
+
+class TypeLibraryCom : public ::testing::TestWithParam<Embedded> {
  protected:
   void SetUp() override {
-    ASSERT_EQ(LoadTypeLibEx(ServerPath().c_str(), REGKIND_NONE, m_library.Put()), S_OK);
+    const std::wstring path = ServerPath() + GetParam().resourceSuffix;
+    ASSERT_EQ(LoadTypeLibEx(path.c_str(), REGKIND_NONE, m_library.Put()), S_OK);
   }
   ComPtr<ITypeInfo> Info(REFGUID guid) {
     ComPtr<ITypeInfo> info;
@@ -115,13 +127,14 @@ class TypeLibraryCom : public ::testing::Test {
   ComPtr<ITypeLib> m_library;
 };
 
-TEST_F(TypeLibraryCom, TheLibrary) {
+TEST_P(TypeLibraryCom, TheLibrary) {
   TLIBATTR* attr = nullptr;
   ASSERT_EQ(m_library->GetLibAttr(&attr), S_OK);
   EXPECT_TRUE(IsEqualGUID(attr->guid, kLibrary));
   EXPECT_EQ(attr->lcid, 0x409u);
   EXPECT_EQ(attr->wMajorVerNum, 1);
   EXPECT_EQ(attr->wMinorVerNum, 0);
+  EXPECT_EQ(attr->syskind, GetParam().syskind);
   m_library->ReleaseTLibAttr(attr);
   Bstr name, doc, helpFile;
   ASSERT_EQ(m_library->GetDocumentation(-1, name.Put(), doc.Put(), nullptr, helpFile.Put()), S_OK);
@@ -141,7 +154,7 @@ TEST_F(TypeLibraryCom, TheLibrary) {
   EXPECT_EQ(types, expected);
 }
 
-TEST_F(TypeLibraryCom, TheErrorNumbers) {
+TEST_P(TypeLibraryCom, TheErrorNumbers) {
   const ComPtr<ITypeInfo> info = Info(kErrors);
   ASSERT_TRUE(info);
   const Attr attr(info.Get());
@@ -167,7 +180,7 @@ TEST_F(TypeLibraryCom, TheErrorNumbers) {
   }
 }
 
-TEST_F(TypeLibraryCom, TheDualInterface) {
+TEST_P(TypeLibraryCom, TheDualInterface) {
   const ComPtr<ITypeInfo> dispatchSide = Info(kInterface);
   ASSERT_TRUE(dispatchSide);
   {
@@ -198,6 +211,8 @@ TEST_F(TypeLibraryCom, TheDualInterface) {
   baseLibrary->ReleaseTLibAttr(baseAttr);
 
   ASSERT_EQ(attr->cFuncs, static_cast<WORD>(kMembers.size()));
+  // The table's size as the library stores it, in the host's entries.
+  EXPECT_EQ(attr->cbSizeVft, (7 + kMembers.size()) * GetParam().pointerSize);
   for (UINT i = 0; i < kMembers.size(); ++i) {
     const Member& member = kMembers[i];
     SCOPED_TRACE(TextToUtf8(member.name));
@@ -207,7 +222,8 @@ TEST_F(TypeLibraryCom, TheDualInterface) {
     EXPECT_EQ(func->invkind, member.kind);
     EXPECT_EQ(func->funckind, FUNC_PUREVIRTUAL);
     EXPECT_EQ(func->callconv, CC_STDCALL);
-    // Behind IDispatch's seven entries.
+    // Behind IDispatch's seven entries. Wine's reader gives every library's
+    // offsets in the reading process's entries.
     EXPECT_EQ(func->oVft, static_cast<SHORT>((7 + i) * sizeof(void*)));
     EXPECT_EQ(func->elemdescFunc.tdesc.vt, VT_HRESULT);
     ASSERT_EQ(func->cParams, static_cast<SHORT>(member.parameters.size()));
@@ -232,7 +248,7 @@ TEST_F(TypeLibraryCom, TheDualInterface) {
   }
 }
 
-TEST_F(TypeLibraryCom, TheEventInterface) {
+TEST_P(TypeLibraryCom, TheEventInterface) {
   const ComPtr<ITypeInfo> info = Info(kEvents);
   ASSERT_TRUE(info);
   const Attr attr(info.Get());
@@ -264,7 +280,7 @@ TEST_F(TypeLibraryCom, TheEventInterface) {
   EXPECT_EQ(visible, std::vector<std::u16string>{u"UpdateCheckComplete"});
 }
 
-TEST_F(TypeLibraryCom, TheClass) {
+TEST_P(TypeLibraryCom, TheClass) {
   const ComPtr<ITypeInfo> info = Info(kClass);
   ASSERT_TRUE(info);
   const Attr attr(info.Get());
@@ -287,6 +303,11 @@ TEST_F(TypeLibraryCom, TheClass) {
     EXPECT_EQ(implFlags, expected[i].flags);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Resources, TypeLibraryCom,
+                         ::testing::Values(Embedded{"win64", L"", SYS_WIN64, 8},
+                                           Embedded{"win32", L"\\2", SYS_WIN32, 4}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace qel::test

@@ -7,6 +7,7 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <openssl/x509_vfy.h>
 #include <poll.h>
 #include <qel_platform.h>
 #include <sys/socket.h>
@@ -139,9 +140,34 @@ TEST(StandInErrorMap, CurlFailuresBecomeWinInetCodes) {
       {CURLE_GOT_NOTHING, ERROR_HTTP_INVALID_SERVER_RESPONSE},
       {CURLE_TOO_MANY_REDIRECTS, ERROR_HTTP_REDIRECT_FAILED},
       {CURLE_BAD_CONTENT_ENCODING, ERROR_INTERNET_INTERNAL_ERROR},
+      {CURLE_SSL_CONNECT_ERROR, ERROR_INTERNET_DECODING_FAILED},
+      {CURLE_SSL_CACERT_BADFILE, ERROR_INTERNET_DECODING_FAILED},
   };
   for (const auto& [code, error] : cases) {
     EXPECT_EQ(platform::InternetErrorFromCurl(code), error) << curl_easy_strerror(code);
+  }
+}
+
+TEST(StandInErrorMap, CertificateFailuresByVerifyResult) {
+  // OpenSSL's verdict, as libcurl reports it with CURLE_PEER_FAILED_VERIFICATION.
+  const std::vector<std::pair<long, DWORD>> cases = {
+      {X509_V_ERR_CERT_HAS_EXPIRED, ERROR_INTERNET_SEC_CERT_DATE_INVALID},
+      {X509_V_ERR_CERT_NOT_YET_VALID, ERROR_INTERNET_SEC_CERT_DATE_INVALID},
+      // A trusted chain that failed libcurl's own name check.
+      {X509_V_OK, ERROR_INTERNET_SEC_CERT_CN_INVALID},
+      {X509_V_ERR_UNSPECIFIED, ERROR_INTERNET_SEC_CERT_CN_INVALID},
+      {X509_V_ERR_HOSTNAME_MISMATCH, ERROR_INTERNET_SEC_CERT_CN_INVALID},
+      {X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY, ERROR_INTERNET_INVALID_CA},
+      {X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE, ERROR_INTERNET_INVALID_CA},
+      {X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT, ERROR_INTERNET_INVALID_CA},
+      {X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN, ERROR_INTERNET_INVALID_CA},
+      {X509_V_ERR_CERT_REVOKED, ERROR_INTERNET_DECODING_FAILED},
+      {X509_V_ERR_CERT_SIGNATURE_FAILURE, ERROR_INTERNET_DECODING_FAILED},
+      {X509_V_ERR_INVALID_PURPOSE, ERROR_INTERNET_DECODING_FAILED},
+  };
+  for (const auto& [verdict, error] : cases) {
+    EXPECT_EQ(platform::InternetErrorFromCurl(CURLE_PEER_FAILED_VERIFICATION, verdict), error)
+        << "verify result " << verdict;
   }
 }
 

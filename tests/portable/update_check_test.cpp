@@ -197,20 +197,29 @@ TEST_F(UpdateCheckTest, FailedDownloadPassesTheNumberOn) {
             u"error code.");
 }
 
-TEST_F(UpdateCheckTest, PublishedValuesCarryOverAndPartialParsesStoreAsFarAsTheyGet) {
+TEST_F(UpdateCheckTest, PublishedValuesCarryOverAndAFailedCheckStoresNothing) {
   ASSERT_EQ(Check("/uc/v1.txt", test::VersionFile(Url("/uc/v1.txt"), "3", "4", "5")).number, 0);
-  // Fails at minor: the new major is stored, the rest stay.
+  const auto expectOld = [&](const char* what) {
+    EXPECT_EQ(m_check->Major(), 3) << what;
+    EXPECT_EQ(m_check->Minor(), 4) << what;
+    EXPECT_EQ(m_check->Build(), 5) << what;
+    EXPECT_EQ(m_check->UpdateURL(), test::kUpdateText) << what;
+    EXPECT_EQ(m_check->VersionHistory(), test::kHistoryText) << what;
+  };
   const std::string bad = "file=" + Url("/uc/v2.txt") + "\r\nmajor=7\r\nminor=\r\n";
   EXPECT_EQ(Check("/uc/v2.txt", bad).number, uceInvalidFile);
-  EXPECT_EQ(m_check->Major(), 7);
-  EXPECT_EQ(m_check->Minor(), 4);
-  EXPECT_EQ(m_check->Build(), 5);
-  EXPECT_EQ(m_check->UpdateURL(), test::kUpdateText);
-  // A failed download changes nothing.
+  expectOld("refused file");
+  const Completion overflow =
+      Check("/uc/v3.txt", test::VersionFile(Url("/uc/v3.txt"), "7", "8", "2147483648"));
+  EXPECT_EQ(overflow.number, kErrOverflow);
+  EXPECT_EQ(overflow.description,
+            u"A error occurred in the inet library, this should be looked up on the returned "
+            u"error code.");
+  expectOld("overflow");
   const std::u16string refused =
       u"http://127.0.0.1:" + Utf8ToText(std::to_string(s_server->RefusedPort())) + u"/";
   EXPECT_NE(CheckURL(refused).number, 0);
-  EXPECT_EQ(m_check->Major(), 7);
+  expectOld("failed download");
 }
 
 TEST_F(UpdateCheckTest, StartCheckFromInsideTheHandlerStartsTheNextCheck) {

@@ -75,12 +75,6 @@ std::u16string File(const Fields& fields) {
 // of Fields publishes, so that old and new values can be told apart.
 const Published kOld{7, 8, 9, u"old-url", u"old history\r\n"};
 const Published kNew{2, 3, 15, u"new-url", u"line one\r\nline two\r\n"};
-// How far a failed parse of Fields gets.
-const Published kMajorZero{0, 8, 9, kOld.strUpdateURL, kOld.strVersionHistory};
-const Published kMajorNew{2, 8, 9, kOld.strUpdateURL, kOld.strVersionHistory};
-const Published kMinorNew{2, 3, 9, kOld.strUpdateURL, kOld.strVersionHistory};
-const Published kBuildNew{2, 3, 15, kOld.strUpdateURL, kOld.strVersionHistory};
-const Published kUpdateNew{2, 3, 15, u"new-url", u""};
 
 clsVersionTest ObjectWithOldValues() {
   clsVersionTest test;
@@ -103,23 +97,24 @@ struct ParseCase {
 
 void PrintTo(const ParseCase& row, std::ostream* os) { *os << row.szWhat; }
 
-std::vector<ParseCase> PartialStoreCases() {
+// Each step at which a parse can end.
+std::vector<ParseCase> FailureCases() {
   return {
       {"file value differs", File({.strFile = u"other.txt"}), Outcome::kFalse, kOld},
       {"major value empty", File({.strMajor = u""}), Outcome::kFalse, kOld},
-      {"major reads as 0", File({.strMajor = u"0"}), Outcome::kFalse, kMajorZero},
+      {"major reads as 0", File({.strMajor = u"0"}), Outcome::kFalse, kOld},
       {"major overflows", File({.strMajor = u"2147483648"}), Outcome::kOverflow, kOld},
-      {"minor value empty", File({.strMinor = u""}), Outcome::kFalse, kMajorNew},
-      {"minor overflows", File({.strMinor = u"-2147483649"}), Outcome::kOverflow, kMajorNew},
-      {"build value empty", File({.strBuild = u""}), Outcome::kFalse, kMinorNew},
-      {"build overflows", File({.strBuild = u"2147483648"}), Outcome::kOverflow, kMinorNew},
-      {"update value empty", File({.strUpdate = u""}), Outcome::kFalse, kBuildNew},
-      {"version history empty", File({.strHistory = u""}), Outcome::kFalse, kUpdateNew},
+      {"minor value empty", File({.strMinor = u""}), Outcome::kFalse, kOld},
+      {"minor overflows", File({.strMinor = u"-2147483649"}), Outcome::kOverflow, kOld},
+      {"build value empty", File({.strBuild = u""}), Outcome::kFalse, kOld},
+      {"build overflows", File({.strBuild = u"2147483648"}), Outcome::kOverflow, kOld},
+      {"update value empty", File({.strUpdate = u""}), Outcome::kFalse, kOld},
+      {"version history empty", File({.strHistory = u""}), Outcome::kFalse, kOld},
       {"success", File({}), Outcome::kTrue, kNew},
   };
 }
 
-// Texts that are not the version file asked for, and how far each one gets.
+// Texts that are not the version file asked for.
 std::vector<ParseCase> RejectedCases() {
   std::u16string strLfOnly = File({});
   for (std::size_t lPos = strLfOnly.find(u"\r\n"); lPos != std::u16string::npos;
@@ -155,26 +150,26 @@ std::vector<ParseCase> RejectedCases() {
        Outcome::kFalse, kOld},
       {"minor key in upper case",
        Lines({strFileLine, u"major=2", u"MINOR=3", u"build=15", u"update=u"}, u"h"),
-       Outcome::kFalse, kMajorNew},
+       Outcome::kFalse, kOld},
       {"space before the = of minor",
        Lines({strFileLine, u"major=2", u"minor =3", u"build=15", u"update=u"}, u"h"),
-       Outcome::kFalse, kMajorNew},
+       Outcome::kFalse, kOld},
       {"space before the build key",
        Lines({strFileLine, u"major=2", u"minor=3", u" build=15", u"update=u"}, u"h"),
-       Outcome::kFalse, kMinorNew},
+       Outcome::kFalse, kOld},
       {"update key in mixed case",
        Lines({strFileLine, u"major=2", u"minor=3", u"build=15", u"Update=u"}, u"h"),
-       Outcome::kFalse, kBuildNew},
+       Outcome::kFalse, kOld},
       {"space before the = of update",
        Lines({strFileLine, u"major=2", u"minor=3", u"build=15", u"update =u"}, u"h"),
-       Outcome::kFalse, kBuildNew},
+       Outcome::kFalse, kOld},
       {"ends after the update line with its CR LF", File({.strHistory = u""}), Outcome::kFalse,
-       kUpdateNew},
+       kOld},
       {"ends after the update line without CR LF",
        strFileLine + u"\r\nmajor=2\r\nminor=3\r\nbuild=15\r\nupdate=new-url", Outcome::kFalse,
-       kUpdateNew},
+       kOld},
       {"ends after the build line", Lines({strFileLine, u"major=2", u"minor=3", u"build=15"}, u""),
-       Outcome::kFalse, kBuildNew},
+       Outcome::kFalse, kOld},
   };
 }
 
@@ -216,17 +211,18 @@ std::vector<ParseCase> AcceptedCases() {
   };
 }
 
-// Every case starts from an object that holds an earlier successful parse.
+// Every case starts from an object that holds an earlier successful parse; a
+// file that is not accepted leaves all five values as they were.
 class VersionTestExtract : public testing::TestWithParam<ParseCase> {};
 
-TEST_P(VersionTestExtract, StoresWhatTheParseReached) {
+TEST_P(VersionTestExtract, PublishesOnlyAnAcceptedFile) {
   const ParseCase& row = GetParam();
   clsVersionTest test = ObjectWithOldValues();
   EXPECT_EQ(Extract(test, kName, row.strFileData), row.outcome);
   EXPECT_EQ(ReadPublished(test), row.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(ParseEndsAt, VersionTestExtract, testing::ValuesIn(PartialStoreCases()));
+INSTANTIATE_TEST_SUITE_P(ParseEndsAt, VersionTestExtract, testing::ValuesIn(FailureCases()));
 INSTANTIATE_TEST_SUITE_P(Rejected, VersionTestExtract, testing::ValuesIn(RejectedCases()));
 INSTANTIATE_TEST_SUITE_P(Accepted, VersionTestExtract, testing::ValuesIn(AcceptedCases()));
 
@@ -281,12 +277,11 @@ TEST(VersionTestUpgrade, NewObjectComparesWithZeros) {
   EXPECT_TRUE(test.IsUpgradeAvailable(0, 0, -1));
 }
 
-TEST(VersionTestUpgrade, UsesWhatAFailedParseLeft) {
+TEST(VersionTestUpgrade, AFailedParseLeavesTheAnswer) {
   clsVersionTest test = ObjectWithOldValues();
-  // Fails at minor: major is new, minor and build are still those of 7.8.9.
   ASSERT_FALSE(test.ExtractData(kName, File({.strMinor = u""})));
-  EXPECT_FALSE(test.IsUpgradeAvailable(2, 8, 9));
-  EXPECT_TRUE(test.IsUpgradeAvailable(7, 8, 9));
+  EXPECT_FALSE(test.IsUpgradeAvailable(7, 8, 9));
+  EXPECT_TRUE(test.IsUpgradeAvailable(2, 8, 9));
 }
 
 }  // namespace
