@@ -36,6 +36,7 @@ inline constexpr DWORD ERROR_INTERNET_CONNECTION_RESET = 12031;
 inline constexpr DWORD ERROR_INTERNET_SEC_CERT_CN_INVALID = 12038;
 inline constexpr DWORD ERROR_INTERNET_INVALID_CA = 12045;
 inline constexpr DWORD ERROR_INTERNET_SECURITY_CHANNEL_ERROR = 12157;
+inline constexpr DWORD ERROR_HTTP_HEADER_NOT_FOUND = 12150;
 inline constexpr DWORD ERROR_HTTP_INVALID_SERVER_RESPONSE = 12152;
 inline constexpr DWORD ERROR_HTTP_REDIRECT_FAILED = 12156;
 
@@ -46,3 +47,11 @@ HINTERNET InternetOpenUrlA(HINTERNET hInternet, LPCSTR lpszUrl, LPCSTR lpszHeade
 BOOL InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesToRead,
                       LPDWORD lpdwNumberOfBytesRead);
 BOOL InternetCloseHandle(HINTERNET hInternet);
+
+// Only the status line: HTTP_QUERY_STATUS_CODE (as text, or as a DWORD with
+// HTTP_QUERY_FLAG_NUMBER) and HTTP_QUERY_STATUS_TEXT.
+inline constexpr DWORD HTTP_QUERY_STATUS_CODE = 19;
+inline constexpr DWORD HTTP_QUERY_STATUS_TEXT = 20;
+inline constexpr DWORD HTTP_QUERY_FLAG_NUMBER = 0x20000000;
+BOOL HttpQueryInfoA(HINTERNET hRequest, DWORD dwInfoLevel, LPVOID lpBuffer,
+                    LPDWORD lpdwBufferLength, LPDWORD lpdwIndex);
