@@ -46,7 +46,8 @@ std::string VersionText(int32_t major, int32_t minor, int32_t build) {
 }  // namespace
 
 std::optional<PublishedOrder> PublishedIs(const CheckReport& report) {
-  if (!report.values || !report.hostVersion) return std::nullopt;
+  // Values held after a failed check are no published version.
+  if (!report.values || !report.hostVersion || report.error != 0) return std::nullopt;
   const PublishedValues& v = *report.values;
   const std::array<int32_t, 3> published{v.major, v.minor, v.build};
   if (published > *report.hostVersion) return PublishedOrder::kNewer;

@@ -38,7 +38,7 @@ struct CheckReport {
 enum class PublishedOrder { kNewer, kSame, kOlder };
 
 // The published version against the host's, major, then minor, then build;
-// nothing without both.
+// nothing without both, or after a failed check.
 std::optional<PublishedOrder> PublishedIs(const CheckReport& report);
 
 // The one JSON object printed with --json (UTF-8, no trailing newline).
