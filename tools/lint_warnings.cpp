@@ -26,7 +26,7 @@ void NumberWarnings(std::u16string_view line, std::u16string_view key, int32_t n
   for (const char16_t ch : value) {
     if (!IsBlank(ch)) stripped += ch;
   }
-  const std::string shown = "`" + Shown(line) + "`";
+  const std::string shown = Quoted(Shown(line));
   const std::string reads = std::to_string(number);
   const bool anyDigit = std::any_of(part.begin(), part.end(), IsDigit);
   if (part.starts_with(u"&")) {

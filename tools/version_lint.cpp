@@ -59,7 +59,7 @@ std::u16string_view TrimBlanks(std::u16string_view text) {
 Finding KeyMissing(std::u16string_view content, int step, size_t line, bool atEnd) {
   const std::u16string_view key = kVersionFileKeys[static_cast<size_t>(step)];
   const std::string tag = LineTag(line);
-  const std::string keyShown = "`" + TextToUtf8(key) + "`";
+  const std::string keyShown = Quoted(TextToUtf8(key));
   if (content.empty()) {
     if (atEnd) {
       return {LintRule::kKeyMissing, line, tag + "the file ends where " + keyShown + " belongs",
