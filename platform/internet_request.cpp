@@ -177,6 +177,18 @@ void InternetRequest::Cancel() {
   if (m_multi) curl_multi_wakeup(m_multi.get());
 }
 
+DWORD InternetRequest::StatusCode() {
+  const std::lock_guard lock(m_mutex);
+  long status = 0;
+  if (m_easy) curl_easy_getinfo(m_easy.get(), CURLINFO_RESPONSE_CODE, &status);
+  return static_cast<DWORD>(status);
+}
+
+std::string InternetRequest::StatusText() {
+  const std::lock_guard lock(m_mutex);
+  return m_statusText;
+}
+
 template <typename Ready>
 void InternetRequest::WaitUntil(Ready ready) {
   if (ready() || m_bDone) return;
@@ -256,6 +268,16 @@ size_t InternetRequest::OnHeader(char* data, size_t size, size_t count, void* se
   request.m_lastActivity = Clock::now();
   if (StartsWithNoCase(line, "http/")) {
     request.m_bLocationSeen = false;
+    // "HTTP/1.1 404 Not Found": the reason phrase follows the second space.
+    std::string_view reason = line;
+    for (int field = 0; field < 2; ++field) {
+      const size_t space = reason.find(' ');
+      reason = space == std::string_view::npos ? std::string_view() : reason.substr(space + 1);
+    }
+    while (!reason.empty() && (reason.back() == '\r' || reason.back() == '\n')) {
+      reason.remove_suffix(1);
+    }
+    request.m_statusText = reason;
   } else if (StartsWithNoCase(line, "location:")) {
     request.m_bLocationSeen = true;
   } else if (line == "\r\n" || line == "\n") {

@@ -42,6 +42,10 @@ class InternetRequest {
   // Makes a wait in Open or Read, now or later, end with
   // ERROR_INTERNET_OPERATION_CANCELLED. Any thread may call it.
   void Cancel();
+  // The status code and reason phrase of the response read so far (the
+  // final one once Open has succeeded); 0 and empty before any.
+  DWORD StatusCode();
+  std::string StatusText();
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -82,6 +86,7 @@ class InternetRequest {
 
   bool m_bSent = false;  // a connection is up and the request on its way
   bool m_bLocationSeen = false;
+  std::string m_statusText;
   bool m_bRedirecting = false;
   bool m_bHeadersDone = false;
   bool m_bDone = false;

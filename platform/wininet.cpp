@@ -223,3 +223,47 @@ BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
   if (dwOption == INTERNET_OPTION_RECEIVE_TIMEOUT) root->session->receiveMs = ms;
   return TRUE;
 }
+
+BOOL HttpQueryInfoA(HINTERNET hRequest, DWORD dwInfoLevel, LPVOID lpBuffer,
+                    LPDWORD lpdwBufferLength, LPDWORD) {
+  const auto file = InternetHandleTable::Instance().Find(hRequest);
+  if (!file) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (!file->request) {
+    SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+    return FALSE;
+  }
+  if (lpdwBufferLength == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const DWORD status = file->request->StatusCode();
+  const DWORD level = dwInfoLevel & ~HTTP_QUERY_FLAG_NUMBER;
+  if (status == 0 || (level != HTTP_QUERY_STATUS_CODE && level != HTTP_QUERY_STATUS_TEXT)) {
+    SetLastError(ERROR_HTTP_HEADER_NOT_FOUND);
+    return FALSE;
+  }
+  if (level == HTTP_QUERY_STATUS_CODE && (dwInfoLevel & HTTP_QUERY_FLAG_NUMBER) != 0) {
+    if (*lpdwBufferLength < sizeof(DWORD) || lpBuffer == nullptr) {
+      *lpdwBufferLength = sizeof(DWORD);
+      SetLastError(ERROR_INSUFFICIENT_BUFFER);
+      return FALSE;
+    }
+    std::memcpy(lpBuffer, &status, sizeof status);
+    *lpdwBufferLength = sizeof(DWORD);
+    return TRUE;
+  }
+  const std::string text =
+      level == HTTP_QUERY_STATUS_CODE ? std::to_string(status) : file->request->StatusText();
+  // As WinINet: the length without the NUL on success, with it when too small.
+  if (lpBuffer == nullptr || *lpdwBufferLength < text.size() + 1) {
+    *lpdwBufferLength = static_cast<DWORD>(text.size() + 1);
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  std::memcpy(lpBuffer, text.c_str(), text.size() + 1);
+  *lpdwBufferLength = static_cast<DWORD>(text.size());
+  return TRUE;
+}

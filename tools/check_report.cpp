@@ -27,7 +27,33 @@ std::string Indented(const std::string& text) {
   return out;
 }
 
+const char* OrderName(PublishedOrder order) {
+  switch (order) {
+    case PublishedOrder::kNewer:
+      return "newer";
+    case PublishedOrder::kSame:
+      return "same";
+    case PublishedOrder::kOlder:
+      return "older";
+  }
+  return "";
+}
+
+std::string VersionText(int32_t major, int32_t minor, int32_t build) {
+  return std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(build);
+}
+
 }  // namespace
+
+std::optional<PublishedOrder> PublishedIs(const CheckReport& report) {
+  // Values held after a failed check are no published version.
+  if (!report.values || !report.hostVersion || report.error != 0) return std::nullopt;
+  const PublishedValues& v = *report.values;
+  const std::array<int32_t, 3> published{v.major, v.minor, v.build};
+  if (published > *report.hostVersion) return PublishedOrder::kNewer;
+  if (published < *report.hostVersion) return PublishedOrder::kOlder;
+  return PublishedOrder::kSame;
+}
 
 std::string ReportJson(const CheckReport& report) {
   nlohmann::ordered_json json;
@@ -41,7 +67,10 @@ std::string ReportJson(const CheckReport& report) {
     json["versionHistory"] = TextToUtf8(report.values->versionHistory);
     json["upgradeAvailable"] =
         report.upgradeAvailable ? nlohmann::ordered_json(*report.upgradeAvailable) : nullptr;
+    const auto order = PublishedIs(report);
+    json["publishedIs"] = order ? nlohmann::ordered_json(OrderName(*order)) : nullptr;
   }
+  if (!report.explanation.empty()) json["explanation"] = report.explanation;
   return json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
@@ -67,13 +96,17 @@ std::string ReportText(const CheckReport& report) {
   } else {
     out << "Check failed: error " << report.error << " (" << Hex(report.error) << ")\n  "
         << TextToUtf8(report.description) << "\n";
-    const std::string message = SystemMessage(report.error);
-    if (!message.empty()) out << "  System message: " << message << "\n";
+    const std::string meaning = ComponentMessage(report.error);
+    const std::string message = meaning.empty() ? SystemMessage(report.error) : meaning;
+    if (!message.empty()) {
+      out << (meaning.empty() ? "  System message: " : "  Meaning: ") << message << "\n";
+    }
+    for (const std::string& line : report.explanation) out << "  Why: " << line << "\n";
   }
   if (report.values) {
     const PublishedValues& v = *report.values;
-    out << (report.error == 0 ? "Published version: " : "Values held: ") << v.major << "."
-        << v.minor << "." << v.build << "\n";
+    out << (report.error == 0 ? "Published version: " : "Values held: ")
+        << VersionText(v.major, v.minor, v.build) << "\n";
     out << "Update URL: " << TextToUtf8(v.updateURL) << "\n";
     if (v.versionHistory.empty()) {
       out << "Version history: (none)\n";
@@ -82,14 +115,21 @@ std::string ReportText(const CheckReport& report) {
     }
   }
   if (report.upgradeAvailable) {
-    out << "Upgrade available: " << (*report.upgradeAvailable ? "yes" : "no") << "\n";
+    out << "Upgrade available: " << (*report.upgradeAvailable ? "yes" : "no")
+        << " (the version differs)\n";
+  }
+  if (const auto order = PublishedIs(report)) {
+    const auto& [major, minor, build] = *report.hostVersion;
+    const char* relation = *order == PublishedOrder::kSame ? "the same as " : " than ";
+    out << "Published version is " << (*order == PublishedOrder::kSame ? "" : OrderName(*order))
+        << relation << VersionText(major, minor, build) << "\n";
   }
   return out.str();
 }
 
 int ExitStatus(const CheckReport& report) {
   if (report.stage != CheckStage::kCompleted || report.error != 0) return 2;
-  return report.upgradeAvailable.value_or(false) ? 1 : 0;
+  return PublishedIs(report) == PublishedOrder::kNewer ? 1 : 0;
 }
 
 std::string FailureLine(const CheckReport& report) {
@@ -106,8 +146,10 @@ std::string FailureLine(const CheckReport& report) {
       break;
   }
   std::string line = "updatecheck: the check failed with error " + number;
-  const std::string message = SystemMessage(report.error);
-  return line + ": " + (message.empty() ? TextToUtf8(report.description) : message);
+  const std::string message = CheckErrorMessage(report.error);
+  line += ": " + (message.empty() ? TextToUtf8(report.description) : message);
+  if (!report.explanation.empty()) line += ": " + report.explanation.front();
+  return line;
 }
 
 }  // namespace qel::tool

@@ -7,42 +7,62 @@
 #include <utility>
 
 #include "common/text.h"
+#include "service/UpdateCheck.h"
 
 namespace qel::tool {
 namespace {
 
-// WinINet's own texts, for a system that cannot format them (the Linux build)
-// and as a fallback where wininet.dll has none.
+// The system's and WinINet's own texts, for a system that cannot format them
+// (the Linux build: every number its WinINet stand-in reports) and as a
+// fallback where wininet.dll has none.
 constexpr std::pair<int32_t, const char*> kKnownMessages[] = {
     {6, "The handle is invalid."},
-    {7, "Out of memory"},
     {8, "Not enough memory resources are available to process this command."},
     {87, "The parameter is incorrect."},
+    {122, "The data area passed to a system call is too small."},
     {223, "The file size exceeds the limit allowed and cannot be saved."},
-    {12001, "No more handles could be generated at this time."},
-    {12002, "The operation timed out."},
-    {12004, "An internal error occurred in the Microsoft Internet extensions."},
-    {12005, "The URL is invalid."},
-    {12006, "The URL does not use a recognized protocol."},
-    {12007, "The server name or address could not be resolved."},
-    {12017,
-     "The operation was canceled, usually because the handle on which the request was "
-     "operating was closed before the operation completed."},
-    {12018, "The type of handle supplied is incorrect for this operation."},
-    {12029, "A connection with the server could not be established."},
-    {12030, "The connection with the server was terminated abnormally."},
-    {12031, "The connection with the server was reset."},
-    {12038, "The server certificate's common name is incorrect."},
-    {12045, "The certificate authority is invalid or incorrect."},
-    {12152, "The server returned an invalid or unrecognized response."},
-    {12156,
-     "The redirection failed because either the scheme changed or all attempts made to "
-     "redirect failed."},
-    {12157, "An error occurred in the secure channel support."},
+    {12001, "No more Internet handles can be allocated"},
+    {12002, "The operation timed out"},
+    {12003, "The server returned extended information"},
+    {12004, "An internal error occurred in the Microsoft Internet extensions"},
+    {12005, "The URL is invalid"},
+    {12006, "The URL does not use a recognized protocol"},
+    {12007, "The server name or address could not be resolved"},
+    {12017, "The operation has been canceled"},
+    {12018, "The supplied handle is the wrong type for the requested operation"},
+    {12029, "A connection with the server could not be established"},
+    {12030, "The connection with the server was terminated abnormally"},
+    {12031, "The connection with the server was reset"},
+    {12037, "The date in the certificate is invalid or has expired"},
+    {12038, "The host name in the certificate is invalid or does not match"},
+    {12044, "A certificate is required to complete client authentication"},
+    {12045, "The certificate authority is invalid or incorrect"},
+    {12057,
+     "It was not possible to connect to the revocation server or a definitive response could "
+     "not be obtained."},
+    {12150, "The requested header was not found"},
+    {12152, "The server returned an invalid or unrecognized response"},
+    {12156, "The HTTP redirect request failed"},
+    {12157, "An error occurred in the secure channel support"},
+    {12175, "A security error occurred"},
 };
 
-std::string KnownMessage(int32_t number) {
-  for (const auto& [n, text] : kKnownMessages) {
+// What the component means by the numbers it reports itself. These come
+// before any system text: 6, say, is an overflow here, not a bad handle.
+constexpr std::pair<int32_t, const char*> kComponentMessages[] = {
+    {6, "a number in the version file is beyond the signed 32-bit range (Overflow)"},
+    {7, "the update checker ran out of memory (Out of memory)"},
+    {51, "the update checker failed inside (Internal error)"},
+    {223, "the version file is larger than 16 MiB; the download was stopped"},
+    {12002, "the server did not answer in time"},
+    {uceBusy, "the object is already processing a request; the new one was rejected"},
+    {uceAsync, "the update checker could not start the request"},
+    {uceInvalidFile,
+     "the downloaded text is not a valid version file for this URL (updatecheck lint tells why)"},
+};
+
+std::string Lookup(const auto& table, int32_t number) {
+  for (const auto& [n, text] : table) {
     if (n == number) return text;
   }
   return {};
@@ -80,7 +100,14 @@ std::string SystemMessage(int32_t number) {
   if (wininet) FreeLibrary(wininet);
   if (!message.empty()) return message;
 #endif
-  return KnownMessage(number);
+  return Lookup(kKnownMessages, number);
+}
+
+std::string ComponentMessage(int32_t number) { return Lookup(kComponentMessages, number); }
+
+std::string CheckErrorMessage(int32_t number) {
+  std::string message = ComponentMessage(number);
+  return message.empty() ? SystemMessage(number) : message;
 }
 
 }  // namespace qel::tool

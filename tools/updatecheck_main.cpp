@@ -1,11 +1,15 @@
-// updatecheck: runs one update check and prints what it found.
+// updatecheck: runs one update check and prints what it found; or lints or
+// makes a version file.
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "common/text.h"
+#include "service/UpdateCheck.h"
 #include "tools/check_options.h"
 #include "tools/check_report.h"
+#include "tools/file_commands.h"
+#include "tools/refusal_explanation.h"
 #include "tools/run_check.h"
 
 #ifdef _WIN32
@@ -17,17 +21,30 @@ namespace {
 
 int Run(const std::vector<std::string>& args) {
   using namespace qel::tool;
+  if (const auto command = RunFileCommand(args)) {
+    std::fwrite(command->out.data(), 1, command->out.size(), stdout);
+    std::fflush(stdout);
+    std::fputs(command->err.c_str(), stderr);
+    return command->status;
+  }
   const ParsedOptions parsed = ParseCheckOptions(args);
   if (parsed.help) {
-    std::printf("%s\n", UsageText().c_str());
+    std::printf("%s\n%s\n", UsageText().c_str(), FileCommandsUsage().c_str());
     return 0;
   }
   if (!parsed.options) {
-    std::fprintf(stderr, "updatecheck: %s\n%s\n", parsed.error.c_str(), UsageText().c_str());
+    std::fprintf(stderr, "updatecheck: %s\n%s\n%s\n", parsed.error.c_str(), UsageText().c_str(),
+                 FileCommandsUsage().c_str());
     return 2;
   }
   const CheckOptions& options = *parsed.options;
-  const CheckReport report = RunCheck(options);
+  CheckReport report = RunCheck(options);
+  report.hostVersion = options.version;
+  if (report.stage == CheckStage::kCompleted && report.error == qel::uceInvalidFile) {
+    // The object's outcome stands; a fetch of our own only says why.
+    const std::u16string url = qel::Utf8ToText(options.url);
+    report.explanation = ExplainRefusal(url, FetchAgain(url, options.timeoutSeconds));
+  }
   const std::string out = options.json ? ReportJson(report) + "\n" : ReportText(report);
   std::fwrite(out.data(), 1, out.size(), stdout);
   std::fflush(stdout);

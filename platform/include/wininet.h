@@ -45,6 +45,7 @@ inline constexpr DWORD ERROR_INTERNET_SECURITY_CHANNEL_ERROR = 12157;
 // What WinINet reports for a TLS failure that is none of the certificate
 // errors above.
 inline constexpr DWORD ERROR_INTERNET_DECODING_FAILED = 12175;
+inline constexpr DWORD ERROR_HTTP_HEADER_NOT_FOUND = 12150;
 inline constexpr DWORD ERROR_HTTP_INVALID_SERVER_RESPONSE = 12152;
 inline constexpr DWORD ERROR_HTTP_REDIRECT_FAILED = 12156;
 
@@ -57,3 +58,11 @@ BOOL InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesToR
 BOOL InternetCloseHandle(HINTERNET hInternet);
 // Only the time-outs, as DWORD milliseconds, on a handle from InternetOpenA.
 BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer, DWORD dwBufferLength);
+
+// Only the status line: HTTP_QUERY_STATUS_CODE (as text, or as a DWORD with
+// HTTP_QUERY_FLAG_NUMBER) and HTTP_QUERY_STATUS_TEXT.
+inline constexpr DWORD HTTP_QUERY_STATUS_CODE = 19;
+inline constexpr DWORD HTTP_QUERY_STATUS_TEXT = 20;
+inline constexpr DWORD HTTP_QUERY_FLAG_NUMBER = 0x20000000;
+BOOL HttpQueryInfoA(HINTERNET hRequest, DWORD dwInfoLevel, LPVOID lpBuffer,
+                    LPDWORD lpdwBufferLength, LPDWORD lpdwIndex);
