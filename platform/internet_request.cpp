@@ -184,6 +184,13 @@ DWORD InternetRequest::StatusCode() {
   return static_cast<DWORD>(status);
 }
 
+long long InternetRequest::ContentLength() {
+  const std::lock_guard lock(m_mutex);
+  curl_off_t length = -1;
+  if (m_easy) curl_easy_getinfo(m_easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+  return static_cast<long long>(length);
+}
+
 std::string InternetRequest::StatusText() {
   const std::lock_guard lock(m_mutex);
   return m_statusText;
@@ -247,6 +254,12 @@ void InternetRequest::Advance() {
     error = m_bRedirecting ? ERROR_HTTP_REDIRECT_FAILED : ERROR_HTTP_INVALID_SERVER_RESPONSE;
   } else if (result == CURLE_WRITE_ERROR && m_bOutOfMemory) {
     error = ERROR_NOT_ENOUGH_MEMORY;
+  } else if (m_bHeaderSeen && !m_bHeadersDone &&
+             (result == CURLE_RECV_ERROR || result == CURLE_OUT_OF_MEMORY)) {
+    // curl's refusal of a response head that does not end (a header line
+    // past its buffer, or headers past its total): the server's fault, as
+    // WinINet sees it, not this process's memory or the connection.
+    error = ERROR_HTTP_INVALID_SERVER_RESPONSE;
   }
   Finish(error);
 }
@@ -266,6 +279,7 @@ size_t InternetRequest::OnHeader(char* data, size_t size, size_t count, void* se
   const size_t length = size * count;
   const std::string_view line(data, length);
   request.m_lastActivity = Clock::now();
+  request.m_bHeaderSeen = true;
   if (StartsWithNoCase(line, "http/")) {
     request.m_bLocationSeen = false;
     // "HTTP/1.1 404 Not Found": the reason phrase follows the second space.

@@ -46,6 +46,8 @@ class InternetRequest {
   // final one once Open has succeeded); 0 and empty before any.
   DWORD StatusCode();
   std::string StatusText();
+  // The Content-Length the response declared, or -1 when it declared none.
+  long long ContentLength();
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -88,6 +90,7 @@ class InternetRequest {
   bool m_bLocationSeen = false;
   std::string m_statusText;
   bool m_bRedirecting = false;
+  bool m_bHeaderSeen = false;  // a line of a response head has arrived
   bool m_bHeadersDone = false;
   bool m_bDone = false;
   DWORD m_lError = ERROR_SUCCESS;

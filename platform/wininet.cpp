@@ -241,7 +241,11 @@ BOOL HttpQueryInfoA(HINTERNET hRequest, DWORD dwInfoLevel, LPVOID lpBuffer,
   }
   const DWORD status = file->request->StatusCode();
   const DWORD level = dwInfoLevel & ~HTTP_QUERY_FLAG_NUMBER;
-  if (status == 0 || (level != HTTP_QUERY_STATUS_CODE && level != HTTP_QUERY_STATUS_TEXT)) {
+  const long long length = level == HTTP_QUERY_CONTENT_LENGTH ? file->request->ContentLength() : -1;
+  const bool known = level == HTTP_QUERY_CONTENT_LENGTH
+                         ? length >= 0 && (dwInfoLevel & HTTP_QUERY_FLAG_NUMBER) == 0
+                         : level == HTTP_QUERY_STATUS_CODE || level == HTTP_QUERY_STATUS_TEXT;
+  if (status == 0 || !known) {
     SetLastError(ERROR_HTTP_HEADER_NOT_FOUND);
     return FALSE;
   }
@@ -255,8 +259,9 @@ BOOL HttpQueryInfoA(HINTERNET hRequest, DWORD dwInfoLevel, LPVOID lpBuffer,
     *lpdwBufferLength = sizeof(DWORD);
     return TRUE;
   }
-  const std::string text =
-      level == HTTP_QUERY_STATUS_CODE ? std::to_string(status) : file->request->StatusText();
+  const std::string text = level == HTTP_QUERY_STATUS_CODE      ? std::to_string(status)
+                           : level == HTTP_QUERY_CONTENT_LENGTH ? std::to_string(length)
+                                                                : file->request->StatusText();
   // As WinINet: the length without the NUL on success, with it when too small.
   if (lpBuffer == nullptr || *lpdwBufferLength < text.size() + 1) {
     *lpdwBufferLength = static_cast<DWORD>(text.size() + 1);

@@ -4,6 +4,15 @@
 
 namespace qel {
 
+bool CloseReadsOutTheBody() {
+#ifdef _WIN32
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
+
 bool DownloadGate::Enter(HINTERNET root, HINTERNET url) {
   const std::lock_guard lock(m_mutex);
   if (m_bGivenUp) return false;
@@ -33,7 +42,7 @@ void DownloadGate::GiveUp() noexcept {
     m_bGivenUp = true;
     // Between calls the download sees the flag before its next call and
     // closes its own handles.
-    if (!m_bInCall) return;
+    if (!m_bInCall || CloseReadsOutTheBody()) return;
     m_bTaken = true;
     root = m_hRoot;
     url = m_hURL;

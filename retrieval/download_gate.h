@@ -11,6 +11,13 @@
 
 namespace qel {
 
+// True where closing a request handle reads out the rest of its response
+// first (Wine's WinINet does, for a body with a declared length or chunked,
+// and for ever if the body never ends). There a download that stops early
+// lets go of its handles without closing them: the connection then stalls
+// instead of spinning, and goes with the process.
+bool CloseReadsOutTheBody();
+
 class DownloadGate {
  public:
   // The download's side, around each blocking call on these handles: Enter
@@ -21,7 +28,8 @@ class DownloadGate {
   bool GivenUp() const;
 
   // Any other thread; returns at once. The closing runs on a thread of its
-  // own, since WinINet may read out the rest of a response while it closes.
+  // own; where closing reads out the body, nothing is closed and the call
+  // under way ends at its own time.
   void GiveUp() noexcept;
 
  private:

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <charconv>
 #include <new>
 #include <string>
 
@@ -38,6 +39,29 @@ void SetTimeouts(HINTERNET root, std::chrono::milliseconds wait) {
     // A refusal leaves WinINet's own; the check's whole limit still holds.
     InternetSetOptionA(root, option, &ms, sizeof ms);
   }
+}
+
+// True when the response declared a Content-Length and fewer bytes came:
+// a connection closed early is a failed download, not the end of the file.
+bool ShortOfDeclaredLength(HINTERNET request, size_t received) {
+  char text[32];
+  DWORD size = sizeof text;
+  if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) return false;
+  uint64_t declared = 0;
+  const auto [end, error] = std::from_chars(text, text + size, declared);
+  return error == std::errc() && end == text + size && received < declared;
+}
+
+// Closes a download's handles, URL first; where closing would read out the
+// rest of a body that was not read to its end, lets go of them instead.
+void CloseHandles(InternetHandle& root, InternetHandle& url, bool readToTheEnd) {
+  if (!readToTheEnd && CloseReadsOutTheBody()) {
+    url.Forget();
+    root.Forget();
+    return;
+  }
+  url.Close();
+  root.Close();
 }
 
 // A blocking call through the control's gate. False when the download has
@@ -103,7 +127,12 @@ int32_t DownloadURL(const std::u16string& strURL, int32_t lFlags, std::u16string
           ours = GatedCall(control, hRoot, hURL, read);
         }
         if (!ours) result = kGivenUp;
-        hURL.Close();
+        // A failed read has lost the connection; an empty one is the end.
+        const bool ended = ours && (!readOk || bytesRead == 0);
+        if (ended && readOk && ShortOfDeclaredLength(hURL.Get(), bytes.Size())) {
+          result = ERROR_INTERNET_CONNECTION_ABORTED;
+        }
+        CloseHandles(hRoot, hURL, ended);
       }
       hRoot.Close();
     }

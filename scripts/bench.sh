@@ -54,7 +54,7 @@ section_native() {
 section_wine() {
   local build=build/bench-win
   local benchmarks=(bench_wine_activation bench_wine_latency bench_wine_responsiveness
-    bench_wine_isolation bench_wine_footprint)
+    bench_wine_isolation bench_wine_footprint bench_wine_hostile)
   echo "=== benchmarks under Wine: build (Windows, Release) ==="
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQEL_BENCH=ON \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -55,23 +56,46 @@ std::vector<std::wstring> ProcessDirectories() {
   return directories;
 }
 
-}  // namespace
-
-std::optional<size_t> LinuxResidentBytes(const std::wstring& exePath) {
+// The /proc directory of the one process whose command line names exePath.
+std::optional<std::wstring> OnlyProcess(const std::wstring& exePath) {
   const std::wstring wanted = Lower(exePath);
-  std::optional<size_t> found;
+  std::optional<std::wstring> found;
   int matches = 0;
   for (const auto& directory : ProcessDirectories()) {
     const std::wstring commandLine = Lower(Widen(ReadAll(directory + L"\\cmdline")));
     if (commandLine.find(wanted) == std::wstring::npos) continue;
-    const std::string status = ReadAll(directory + L"\\status");
-    const size_t at = status.find("VmRSS:");
-    if (at == std::string::npos) continue;
     ++matches;
-    found = std::stoull(status.substr(at + 6)) * 1024;
+    found = directory;
   }
   if (matches != 1) return std::nullopt;
   return found;
+}
+
+}  // namespace
+
+std::optional<size_t> LinuxResidentBytes(const std::wstring& exePath) {
+  const auto directory = OnlyProcess(exePath);
+  if (!directory) return std::nullopt;
+  const std::string status = ReadAll(*directory + L"\\status");
+  const size_t at = status.find("VmRSS:");
+  if (at == std::string::npos) return std::nullopt;
+  return std::stoull(status.substr(at + 6)) * 1024;
+}
+
+std::optional<double> LinuxCpuSeconds(const std::wstring& exePath) {
+  const auto directory = OnlyProcess(exePath);
+  if (!directory) return std::nullopt;
+  // After the command name in parentheses: state is field 3, utime 14, stime 15.
+  const std::string stat = ReadAll(*directory + L"\\stat");
+  const size_t close = stat.rfind(')');
+  if (close == std::string::npos) return std::nullopt;
+  std::istringstream fields(stat.substr(close + 2));
+  std::string field;
+  unsigned long long ticks = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i >= 14) ticks += std::stoull(field);
+  }
+  return static_cast<double>(ticks) / 100.0;  // USER_HZ
 }
 
 }  // namespace qel::bench

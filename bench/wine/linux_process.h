@@ -14,4 +14,8 @@ namespace qel::bench {
 // exactly one.
 std::optional<size_t> LinuxResidentBytes(const std::wstring& exePath);
 
+// The processor time (user and system) that process has used, in seconds;
+// empty as above.
+std::optional<double> LinuxCpuSeconds(const std::wstring& exePath);
+
 }  // namespace qel::bench

@@ -59,8 +59,10 @@ BOOL InternetCloseHandle(HINTERNET hInternet);
 // Only the time-outs, as DWORD milliseconds, on a handle from InternetOpenA.
 BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer, DWORD dwBufferLength);
 
-// Only the status line: HTTP_QUERY_STATUS_CODE (as text, or as a DWORD with
-// HTTP_QUERY_FLAG_NUMBER) and HTTP_QUERY_STATUS_TEXT.
+// Only the status line, HTTP_QUERY_STATUS_CODE (as text, or as a DWORD with
+// HTTP_QUERY_FLAG_NUMBER) and HTTP_QUERY_STATUS_TEXT, and
+// HTTP_QUERY_CONTENT_LENGTH as text.
+inline constexpr DWORD HTTP_QUERY_CONTENT_LENGTH = 5;
 inline constexpr DWORD HTTP_QUERY_STATUS_CODE = 19;
 inline constexpr DWORD HTTP_QUERY_STATUS_TEXT = 20;
 inline constexpr DWORD HTTP_QUERY_FLAG_NUMBER = 0x20000000;

@@ -540,6 +540,47 @@ void LoopbackServer::Respond(Socket& client, std::string_view target, int depth)
     return;  // the client hung up or the server stops; no orderly end to offer
   }
 
+  if (path == "/endless-declared" || path == "/endless-chunked") {
+    // Bodies that never end although they say how they will.
+    const bool chunked = path == "/endless-chunked";
+    const size_t declared = size_t{1} << 40;
+    std::string head = Head(200, "text/plain", chunked ? nullptr : &declared,
+                            chunked ? "Transfer-Encoding: chunked\r\n" : "");
+    if (!SendAll(client, head)) return;
+    const std::string data(64 * 1024, 'x');
+    const std::string chunk = chunked ? "10000\r\n" + data + "\r\n" : data;
+    while (SendAll(client, chunk)) {
+    }
+    return;
+  }
+
+  if (path == "/endless-headers" || path == "/long-header" || path == "/continue-flood") {
+    // Responses whose head never ends: header lines without end, one header
+    // line without end, or interim responses without end.
+    std::string start = "HTTP/1.1 200 OK\r\n";
+    std::string more = "X-Filler: " + std::string(1000, 'h') + "\r\n";
+    if (path == "/long-header") {
+      start += "X-Long: ";
+      more = std::string(64 * 1024, 'h');
+    } else if (path == "/continue-flood") {
+      start.clear();
+      more = "HTTP/1.1 100 Continue\r\n\r\n";
+    }
+    if (!SendAll(client, start)) return;
+    std::string batch;
+    while (batch.size() < 64 * 1024) batch += more;
+    while (SendAll(client, batch)) {
+    }
+    return;
+  }
+
+  if (path == "/redirect-loop") {
+    SendAll(client, Response(302, "text/html", StatusBody(302),
+                             "Location: " + Url("/redirect-loop") + "\r\n"));
+    FinishAndClose(client);
+    return;
+  }
+
   if (path == "/hang-after-headers") {
     // The response's head and the start of its body, then nothing more.
     const size_t declared = 1000;

@@ -31,6 +31,12 @@ class LoopbackServer {
   //   /endless                     200, no Content-Length, a body that never ends
   //   /hang-after-headers          200 and the body's first bytes, then silence
   //   /trickle?ms=N                200, a long body sent one byte every N ms (1000)
+  //   /endless-declared            200, Content-Length 1 TiB, a body that never ends
+  //   /endless-chunked             200, chunked, chunks that never end
+  //   /endless-headers             200, then header lines that never end
+  //   /long-header                 200, then one header line that never ends
+  //   /continue-flood              100 Continue, for ever
+  //   /redirect-loop               302 to itself
   //   /setcookie                   200 with a Set-Cookie header
   // Anything else is 404. Query values may be percent-encoded.
   LoopbackServer();
