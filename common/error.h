@@ -34,8 +34,21 @@ class Error : public std::exception {
 [[noreturn]] void Raise(int32_t number, std::u16string source, std::u16string description,
                         std::u16string helpFile = {}, int32_t helpContext = 0);
 
-// Numbers of the runtime errors the component raises itself.
+// Numbers of the runtime errors the component raises itself, as the Basic
+// runtime numbers them: a number beyond 32 bits, no memory, and a failure
+// that carries no number of its own.
 inline constexpr int32_t kErrOverflow = 6;
 inline constexpr int32_t kErrOutOfMemory = 7;
+inline constexpr int32_t kErrInternal = 51;
+// The source of those errors.
+inline constexpr char16_t kRuntimeSource[] = u"QELUpdateCheck1_0";
+
+// The server's own numbers (UpdateCheckErrors), and the source of the errors
+// UpdateCheck raises.
+inline constexpr int32_t uceBusy = static_cast<int32_t>(0x800409C5u);
+inline constexpr int32_t uceAsync = static_cast<int32_t>(0x800409C6u);
+inline constexpr int32_t uceNotFound = static_cast<int32_t>(0x800409C7u);
+inline constexpr int32_t uceInvalidFile = static_cast<int32_t>(0x800409C8u);
+inline constexpr char16_t kUpdateCheckSource[] = u"QELUpdateCheck1_0:UpdateCheck:";
 
 }  // namespace qel

@@ -12,8 +12,6 @@ namespace qel {
 namespace {
 
 constexpr int32_t kTriggerDelayMs = 10;
-// The Basic runtime's "Internal error", for a failure that carries no number.
-constexpr int32_t kErrInternal = 51;
 
 int32_t NumberOf(const std::exception_ptr& raised) {
   try {
@@ -61,16 +59,16 @@ std::u16string clsPrivateWeb::TaskName() {
   return Busy().TaskName();
 }
 
-int32_t clsPrivateWeb::GetURL(std::u16string strURL) {
+clsPrivateWeb::Answer clsPrivateWeb::GetURL(std::u16string strURL) {
   const auto self = shared_from_this();
-  if (IsActive()) return kBusy;
+  if (IsActive()) return Answer::kBusy;
   // Armed first: it fires only once this call is back in the message loop, so
   // the handler always finds the URL stored and the job busy.
-  if (!m_cTrigger->Start(kTriggerDelayMs)) return kNotArmed;
+  if (!m_cTrigger->Start(kTriggerDelayMs)) return Answer::kNotArmed;
   m_strURL = std::move(strURL);
   ++m_lRequests;
   Busy().StartTask(u"Collecting " + m_strURL);
-  return kAccepted;
+  return Answer::kAccepted;
 }
 
 void clsPrivateWeb::m_cTrigger_Trigger() {

@@ -21,16 +21,16 @@ namespace qel {
 
 class clsPrivateWeb : public std::enable_shared_from_this<clsPrivateWeb> {
  public:
-  static constexpr int32_t kAccepted = 0;
-  static constexpr int32_t kBusy = -1;
-  static constexpr int32_t kNotArmed = -2;
+  // GetURL's answer: accepted, or refused because a request is under way or
+  // because the trigger did not arm.
+  enum class Answer : int32_t { kAccepted = 0, kBusy = -1, kNotArmed = -2 };
 
   static std::shared_ptr<clsPrivateWeb> Create(CheckLimits limits = {});
   // A download still under way is given up; no event follows.
   ~clsPrivateWeb();
 
   bool IsActive();
-  int32_t GetURL(std::u16string strURL);
+  Answer GetURL(std::u16string strURL);
   // The running task's name; for diagnostics and tests.
   std::u16string TaskName();
 

@@ -9,11 +9,6 @@
 #include "trigger/thread_mailbox.h"
 
 namespace qel {
-namespace {
-
-constexpr char16_t kRuntimeSource[] = u"QELUpdateCheck1_0";
-
-}  // namespace
 
 std::shared_ptr<DownloadWorker> DownloadWorker::Start(std::u16string url, int32_t flags,
                                                       std::chrono::milliseconds wait, Done done) {

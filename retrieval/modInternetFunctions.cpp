@@ -17,7 +17,6 @@ namespace qel::modInternetFunctions {
 namespace {
 
 constexpr DWORD kReadSize = 256;
-constexpr char16_t kRuntimeSource[] = u"QELUpdateCheck1_0";
 
 std::string TextToAnsi(const std::u16string& text) {
   if (text.empty()) return {};
@@ -52,18 +51,6 @@ bool ShortOfDeclaredLength(HINTERNET request, size_t received) {
   return error == std::errc() && end == text + size && received < declared;
 }
 
-// Closes a download's handles, URL first; where closing would read out the
-// rest of a body that was not read to its end, lets go of them instead.
-void CloseHandles(InternetHandle& root, InternetHandle& url, bool readToTheEnd) {
-  if (!readToTheEnd && CloseReadsOutTheBody()) {
-    url.Forget();
-    root.Forget();
-    return;
-  }
-  url.Close();
-  root.Close();
-}
-
 // A blocking call through the control's gate. False when the download has
 // been given up, before the call or under it (the handles are then no longer
 // ours, and are forgotten).
@@ -77,79 +64,81 @@ bool GatedCall(const DownloadControl& control, InternetHandle& root, InternetHan
   if (!control.gate->Enter(root.Get(), url.Get())) return false;
   call();
   if (!control.gate->Leave()) return true;
-  url.Forget();
-  root.Forget();
+  url.Release();
+  root.Release();
   return false;
+}
+
+constexpr auto kGivenUp = static_cast<int32_t>(ERROR_INTERNET_OPERATION_CANCELLED);
+
+// The download itself. Its handles close themselves, URL first, however it
+// ends, and errors raised in it leave it that way too.
+int32_t Download(const std::u16string& strURL, int32_t lFlags, std::u16string& strData,
+                 const DownloadControl& control) {
+  strData.clear();
+  InternetHandle hRoot(
+      InternetOpenA("vb wininet", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  if (!hRoot) return LastError();
+  SetTimeouts(hRoot.Get(), control.wait);
+
+  const std::string url = TextToAnsi(strURL);
+  InternetHandle hURL;
+  int32_t result = 0;
+  const bool opened = GatedCall(control, hRoot, hURL, [&] {
+    hURL.Reset(
+        InternetOpenUrlA(hRoot.Get(), url.c_str(), nullptr, 0, static_cast<DWORD>(lFlags), 0));
+    if (!hURL) result = LastError();
+  });
+  // Given up meanwhile, a URL handle opened went with its root.
+  if (!opened) return kGivenUp;
+  if (!hURL) return result;
+
+  ReceivedBytes bytes;
+  char buffer[kReadSize];
+  DWORD bytesRead = 0;
+  bool readOk = false;
+  const auto read = [&] {
+    readOk = InternetReadFile(hURL.Get(), buffer, kReadSize, &bytesRead) != FALSE;
+    if (!readOk) result = LastError();
+  };
+  bool ours = GatedCall(control, hRoot, hURL, read);
+  while (ours && readOk && bytesRead > 0) {
+    bytes.Append(buffer, bytesRead);
+    if (bytes.Size() > kMaxResourceBytes) {
+      result = ERROR_FILE_TOO_LARGE;
+      break;
+    }
+    ours = GatedCall(control, hRoot, hURL, read);
+  }
+  if (!ours) result = kGivenUp;
+  // A failed read has lost the connection; an empty one is the end.
+  const bool ended = ours && (!readOk || bytesRead == 0);
+  if (ended && readOk && ShortOfDeclaredLength(hURL.Get(), bytes.Size())) {
+    result = ERROR_INTERNET_CONNECTION_ABORTED;
+  }
+  if (!ended && CloseReadsOutTheBody()) {
+    hURL.Release();
+    hRoot.Release();
+  }
+  if (result == 0) strData = bytes.ToText();
+  return result;
 }
 
 }  // namespace
 
 int32_t DownloadURL(const std::u16string& strURL, int32_t lFlags, std::u16string& strData,
                     const DownloadControl& control) {
-  InternetHandle hRoot;
-  InternetHandle hURL;
+  // An error raised during the download is snapshotted and raised again
+  // unchanged once the handles are closed.
   try {
-    int32_t result = 0;
-    strData.clear();
-    ReceivedBytes bytes;
-
-    hRoot = InternetHandle(
-        InternetOpenA("vb wininet", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    if (!hRoot) {
-      result = LastError();
-    } else {
-      SetTimeouts(hRoot.Get(), control.wait);
-      const std::string url = TextToAnsi(strURL);
-      constexpr auto kGivenUp = static_cast<int32_t>(ERROR_INTERNET_OPERATION_CANCELLED);
-      bool ours = GatedCall(control, hRoot, hURL, [&] {
-        hURL = InternetHandle(
-            InternetOpenUrlA(hRoot.Get(), url.c_str(), nullptr, 0, static_cast<DWORD>(lFlags), 0));
-        if (!hURL) result = LastError();
-      });
-      if (!ours) {
-        // A URL handle opened meanwhile went with its root.
-        result = kGivenUp;
-      } else if (hURL) {
-        char buffer[kReadSize];
-        DWORD bytesRead = 0;
-        bool readOk = false;
-        const auto read = [&] {
-          readOk = InternetReadFile(hURL.Get(), buffer, kReadSize, &bytesRead) != FALSE;
-          if (!readOk) result = LastError();
-        };
-        ours = GatedCall(control, hRoot, hURL, read);
-        while (ours && readOk && bytesRead > 0) {
-          bytes.Append(buffer, bytesRead);
-          if (bytes.Size() > kMaxResourceBytes) {
-            result = ERROR_FILE_TOO_LARGE;
-            break;
-          }
-          ours = GatedCall(control, hRoot, hURL, read);
-        }
-        if (!ours) result = kGivenUp;
-        // A failed read has lost the connection; an empty one is the end.
-        const bool ended = ours && (!readOk || bytesRead == 0);
-        if (ended && readOk && ShortOfDeclaredLength(hURL.Get(), bytes.Size())) {
-          result = ERROR_INTERNET_CONNECTION_ABORTED;
-        }
-        CloseHandles(hRoot, hURL, ended);
-      }
-      hRoot.Close();
-    }
-
-    if (result == 0) strData = bytes.ToText();
-    return result;
+    return Download(strURL, lFlags, strData, control);
   } catch (const Error& error) {
     clsErrorCache cache;
     cache.Cache(error);
-    hURL.Close();
-    hRoot.Close();
     cache.Raise();
   } catch (const std::bad_alloc&) {
     clsErrorCache cache;
     cache.Cache(Error(kErrOutOfMemory, kRuntimeSource, u"Out of memory"));
-    hURL.Close();
-    hRoot.Close();
     cache.Raise();
   }
 }

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds both builds and runs every test: natively (with AddressSanitizer and
-# UndefinedBehaviorSanitizer), then the Windows build under Wine.
+# Builds and runs every test, section by section: natively (with
+# AddressSanitizer and UndefinedBehaviorSanitizer, then a short fuzz run of
+# every target), then the Windows build under Wine.
+# Usage: scripts/test.sh [SECTION...]   (native, wine; default: both)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -9,22 +11,34 @@ scripts/install_deps.sh
 source scripts/wine_env.sh
 jobs=$(nproc)
 
-echo "=== native build (Linux, ASan + UBSan) ==="
-cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQEL_SANITIZE=ON >/dev/null
-cmake --build build/native -j "$jobs"
-echo "=== native tests ==="
-ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build/native --output-on-failure -j "$jobs"
+section_native() {
+  echo "=== native build (Linux, ASan + UBSan) ==="
+  cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQEL_SANITIZE=ON >/dev/null
+  cmake --build build/native -j "$jobs"
+  echo "=== native tests ==="
+  ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build/native --output-on-failure -j "$jobs"
+  echo "=== fuzzing (20 s per target) ==="
+  scripts/fuzz.sh 20
+}
 
-# --- fuzzing: a short libFuzzer run of every target (native, clang) ---
-echo "=== fuzzing (20 s per target) ==="
-scripts/fuzz.sh 20
-# --- end of fuzzing ---
+section_wine() {
+  echo "=== Windows build (mingw-w64) ==="
+  cmake -S . -B build/win -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
+  wine_prefix_up "$root/build/win"
+  trap 'wine_prefix_down "$root/build/win"' EXIT
+  cmake --build build/win -j "$jobs"
+  echo "=== Windows tests under Wine ==="
+  ctest --test-dir build/win --verbose
+}
 
-echo "=== Windows build (mingw-w64) ==="
-cmake -S . -B build/win -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
-wine_prefix_up "$root/build/win"
-trap 'wine_prefix_down "$root/build/win"' EXIT
-cmake --build build/win -j "$jobs"
-echo "=== Windows tests under Wine ==="
-ctest --test-dir build/win --verbose
+all_sections=(native wine)
+sections=("$@")
+((${#sections[@]})) || sections=("${all_sections[@]}")
+for section in "${sections[@]}"; do
+  if ! declare -F "section_$section" >/dev/null; then
+    echo "unknown section: $section (have: ${all_sections[*]})" >&2
+    exit 2
+  fi
+  "section_$section"
+done

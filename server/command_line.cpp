@@ -1,5 +1,7 @@
 #include "server/command_line.h"
 
+#include "common/unique_resource.h"
+
 #include <windows.h>
 
 #include <shellapi.h>
@@ -31,11 +33,10 @@ std::optional<ServerAction> ParseCommandLine(const std::vector<std::wstring>& ar
 
 std::vector<std::wstring> ProcessArguments() {
   int count = 0;
-  const std::unique_ptr<LPWSTR, decltype(&LocalFree)> argv(
-      CommandLineToArgvW(GetCommandLineW(), &count), &LocalFree);
+  const UniqueResource<LPWSTR*, &LocalFree> argv(CommandLineToArgvW(GetCommandLineW(), &count));
   std::vector<std::wstring> arguments;
   if (!argv) return arguments;
-  for (int i = 1; i < count; ++i) arguments.emplace_back(argv.get()[i]);
+  for (int i = 1; i < count; ++i) arguments.emplace_back(argv.Get()[i]);
   return arguments;
 }
 

@@ -30,9 +30,11 @@ bool UpdateCheck::IsActive() {
 void UpdateCheck::StartCheck(std::u16string strURL) {
   const auto self = shared_from_this();
   BusyGuard();
-  const int32_t answer = m_cWeb->GetURL(strURL);
-  if (answer == clsPrivateWeb::kNotArmed) Raise(uceAsync, kUpdateCheckSource, kAsyncDescription);
-  if (answer == clsPrivateWeb::kBusy) Raise(uceBusy, kUpdateCheckSource, kBusyDescription);
+  const auto answer = m_cWeb->GetURL(strURL);
+  if (answer == clsPrivateWeb::Answer::kNotArmed) {
+    Raise(uceAsync, kUpdateCheckSource, kAsyncDescription);
+  }
+  if (answer == clsPrivateWeb::Answer::kBusy) Raise(uceBusy, kUpdateCheckSource, kBusyDescription);
   m_strURL = std::move(strURL);
 }
 

@@ -6,19 +6,13 @@
 #include <memory>
 #include <string>
 
+#include "common/error.h"
 #include "common/events.h"
 #include "retrieval/clsPrivateWeb.h"
 #include "service/clsVersionTest.h"
 
 namespace qel {
 
-// The server's own error numbers (UpdateCheckErrors).
-inline constexpr int32_t uceBusy = static_cast<int32_t>(0x800409C5u);
-inline constexpr int32_t uceAsync = static_cast<int32_t>(0x800409C6u);
-inline constexpr int32_t uceNotFound = static_cast<int32_t>(0x800409C7u);
-inline constexpr int32_t uceInvalidFile = static_cast<int32_t>(0x800409C8u);
-
-inline constexpr char16_t kUpdateCheckSource[] = u"QELUpdateCheck1_0:UpdateCheck:";
 inline constexpr char16_t kBusyDescription[] =
     u"This object is already processing a request. New request rejected.";
 inline constexpr char16_t kAsyncDescription[] = u"Failed to start the request thread.";

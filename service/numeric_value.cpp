@@ -53,7 +53,7 @@ int RadixDigit(char16_t ch, int lRadix) {
   return lDigit < lRadix ? lDigit : -1;
 }
 
-[[noreturn]] void RaiseOverflow() { Raise(kErrOverflow, u"QELUpdateCheck1_0", u"Overflow"); }
+[[noreturn]] void RaiseOverflow() { Raise(kErrOverflow, kRuntimeSource, u"Overflow"); }
 
 // &H / &O digits: up to FFFF they are a signed 16-bit number, up to FFFFFFFF a
 // signed 32-bit one. More than 32 bits cannot be represented either way and

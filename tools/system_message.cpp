@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "common/text.h"
+#include "common/unique_resource.h"
 #include "service/UpdateCheck.h"
 
 namespace qel::tool {
@@ -50,9 +51,9 @@ constexpr std::pair<int32_t, const char*> kKnownMessages[] = {
 // What the component means by the numbers it reports itself. These come
 // before any system text: 6, say, is an overflow here, not a bad handle.
 constexpr std::pair<int32_t, const char*> kComponentMessages[] = {
-    {6, "a number in the version file is beyond the signed 32-bit range (Overflow)"},
-    {7, "the update checker ran out of memory (Out of memory)"},
-    {51, "the update checker failed inside (Internal error)"},
+    {kErrOverflow, "a number in the version file is beyond the signed 32-bit range (Overflow)"},
+    {kErrOutOfMemory, "the update checker ran out of memory (Out of memory)"},
+    {kErrInternal, "the update checker failed inside (Internal error)"},
     {223, "the version file is larger than 16 MiB; the download was stopped"},
     {12002, "the server did not answer in time"},
     {uceBusy, "the object is already processing a request; the new one was rejected"},
@@ -72,32 +73,32 @@ std::string Lookup(const auto& table, int32_t number) {
 
 std::string SystemMessage(int32_t number) {
 #ifdef _WIN32
-  wchar_t* buffer = nullptr;
+  using LocalText = UniqueResource<wchar_t*, &LocalFree>;
+  using Module = UniqueResource<HMODULE, &FreeLibrary>;
   const DWORD flags =
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM;
-  HMODULE wininet = nullptr;
+  wchar_t* buffer = nullptr;
   DWORD length = 0;
   if (number >= 12000 && number < 13000) {
-    wininet = LoadLibraryExW(L"wininet.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    const Module wininet(LoadLibraryExW(L"wininet.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE));
     if (wininet) {
-      length =
-          FormatMessageW(flags | FORMAT_MESSAGE_FROM_HMODULE, wininet, static_cast<DWORD>(number),
-                         0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+      length = FormatMessageW(flags | FORMAT_MESSAGE_FROM_HMODULE, wininet.Get(),
+                              static_cast<DWORD>(number), 0, reinterpret_cast<LPWSTR>(&buffer), 0,
+                              nullptr);
     }
   }
   if (length == 0 && number > 0) {
     length = FormatMessageW(flags, nullptr, static_cast<DWORD>(number), 0,
                             reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
   }
+  const LocalText owned(buffer);
   std::string message;
-  if (length > 0 && buffer) {
-    std::u16string text(reinterpret_cast<const char16_t*>(buffer), length);
+  if (length > 0 && owned) {
+    std::u16string text(reinterpret_cast<const char16_t*>(owned.Get()), length);
     while (!text.empty() && (text.back() == u'\n' || text.back() == u'\r' || text.back() == u' '))
       text.pop_back();
     message = TextToUtf8(text);
   }
-  if (buffer) LocalFree(buffer);
-  if (wininet) FreeLibrary(wininet);
   if (!message.empty()) return message;
 #endif
   return Lookup(kKnownMessages, number);

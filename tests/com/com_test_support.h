@@ -18,7 +18,7 @@
 #include "server/com_ptr.h"
 #include "server/excep_info.h"
 #include "server/unique_handle.h"
-#include "server/variant.h"
+#include "tests/com/variant.h"
 
 namespace qel::test {
 

@@ -24,6 +24,10 @@
 namespace qel {
 namespace {
 
+using enum clsPrivateWeb::Answer;
+static_assert(static_cast<int32_t>(kAccepted) == 0 && static_cast<int32_t>(kBusy) == -1 &&
+              static_cast<int32_t>(kNotArmed) == -2);
+
 struct Collected {
   int32_t error;
   std::u16string data;
@@ -67,7 +71,7 @@ TEST_F(RequestJobTest, NewJobIsIdle) {
 TEST_F(RequestJobTest, GoodFileIsCollectedAfterGetURLHasReturned) {
   s_server->Put("/job/good.txt", "version text\r\n");
   const std::u16string url = s_server->UrlText("/job/good.txt");
-  ASSERT_EQ(m_job->GetURL(url), 0);
+  ASSERT_EQ(m_job->GetURL(url), kAccepted);
   EXPECT_TRUE(m_job->IsActive());
   EXPECT_EQ(m_job->TaskName(), u"Collecting " + url);
   EXPECT_TRUE(m_events.empty());
@@ -84,8 +88,8 @@ TEST_F(RequestJobTest, GoodFileIsCollectedAfterGetURLHasReturned) {
 TEST_F(RequestJobTest, SecondGetURLWhileBusyIsRefusedAndChangesNothing) {
   s_server->Put("/job/first.txt", "first");
   const std::u16string first = s_server->UrlText("/job/first.txt");
-  ASSERT_EQ(m_job->GetURL(first), 0);
-  EXPECT_EQ(m_job->GetURL(s_server->UrlText("/job/second.txt")), -1);
+  ASSERT_EQ(m_job->GetURL(first), kAccepted);
+  EXPECT_EQ(m_job->GetURL(s_server->UrlText("/job/second.txt")), kBusy);
   EXPECT_EQ(m_job->TaskName(), u"Collecting " + first);
   ASSERT_TRUE(WaitForEvents(1));
   EXPECT_EQ(m_events[0].data, u"first");
@@ -93,7 +97,7 @@ TEST_F(RequestJobTest, SecondGetURLWhileBusyIsRefusedAndChangesNothing) {
 }
 
 TEST_F(RequestJobTest, EmptyURLIsAcceptedAndFailsInTheDownload) {
-  ASSERT_EQ(m_job->GetURL(u""), 0);
+  ASSERT_EQ(m_job->GetURL(u""), kAccepted);
   EXPECT_EQ(m_job->TaskName(), u"Collecting ");
   ASSERT_TRUE(WaitForEvents(1));
   EXPECT_NE(m_events[0].error, 0);
@@ -104,7 +108,7 @@ TEST_F(RequestJobTest, EmptyURLIsAcceptedAndFailsInTheDownload) {
 TEST_F(RequestJobTest, RefusedPortReportsTheSystemErrorWithEmptyText) {
   const std::u16string url =
       u"http://127.0.0.1:" + Utf8ToText(std::to_string(s_server->RefusedPort())) + u"/x";
-  ASSERT_EQ(m_job->GetURL(url), 0);
+  ASSERT_EQ(m_job->GetURL(url), kAccepted);
   ASSERT_TRUE(WaitForEvents(1));
   EXPECT_EQ(m_events[0].error, static_cast<int32_t>(ERROR_INTERNET_CANNOT_CONNECT));
   EXPECT_EQ(m_events[0].data, u"");
@@ -116,7 +120,7 @@ TEST_F(RequestJobTest, ErrorEscapingAHandlerComesBackAsASecondEvent) {
   m_onCollected = [](int32_t error) {
     if (error == 0) Raise(1234, u"test", u"handler failed");
   };
-  ASSERT_EQ(m_job->GetURL(s_server->UrlText("/job/throw.txt")), 0);
+  ASSERT_EQ(m_job->GetURL(s_server->UrlText("/job/throw.txt")), kAccepted);
   ASSERT_TRUE(WaitForEvents(2));
   test::WaitFor([] { return false; }, std::chrono::milliseconds(50));
   ASSERT_EQ(m_events.size(), 2u);
@@ -130,13 +134,13 @@ TEST_F(RequestJobTest, ErrorEscapingAHandlerComesBackAsASecondEvent) {
 TEST_F(RequestJobTest, ErrorInTheSecondEventStopsAtTheTimerCallback) {
   s_server->Put("/job/throw2.txt", "data");
   m_onCollected = [](int32_t) { throw std::runtime_error("always"); };
-  ASSERT_EQ(m_job->GetURL(s_server->UrlText("/job/throw2.txt")), 0);
+  ASSERT_EQ(m_job->GetURL(s_server->UrlText("/job/throw2.txt")), kAccepted);
   EXPECT_NO_THROW(WaitForEvents(2));
   ASSERT_EQ(m_events.size(), 2u);
   EXPECT_EQ(m_events[1].error, 51);
   // The job is idle and takes the next request.
   m_onCollected = nullptr;
-  EXPECT_EQ(m_job->GetURL(s_server->UrlText("/job/throw2.txt")), 0);
+  EXPECT_EQ(m_job->GetURL(s_server->UrlText("/job/throw2.txt")), kAccepted);
   EXPECT_TRUE(WaitForEvents(3));
   EXPECT_EQ(m_events[2].error, 0);
 }
@@ -144,13 +148,13 @@ TEST_F(RequestJobTest, ErrorInTheSecondEventStopsAtTheTimerCallback) {
 TEST_F(RequestJobTest, GetURLFromInsideTheHandlerIsAccepted) {
   s_server->Put("/job/a.txt", "a");
   s_server->Put("/job/b.txt", "b");
-  int32_t inner = 99;
+  auto inner = kBusy;
   m_onCollected = [&](int32_t) {
     if (m_events.size() == 1) inner = m_job->GetURL(s_server->UrlText("/job/b.txt"));
   };
-  ASSERT_EQ(m_job->GetURL(s_server->UrlText("/job/a.txt")), 0);
+  ASSERT_EQ(m_job->GetURL(s_server->UrlText("/job/a.txt")), kAccepted);
   ASSERT_TRUE(WaitForEvents(2));
-  EXPECT_EQ(inner, 0);
+  EXPECT_EQ(inner, kAccepted);
   EXPECT_EQ(m_events[0].data, u"a");
   EXPECT_EQ(m_events[1].data, u"b");
 }
@@ -158,18 +162,18 @@ TEST_F(RequestJobTest, GetURLFromInsideTheHandlerIsAccepted) {
 TEST_F(RequestJobTest, TriggerThatCannotArmRefusesWithMinusTwo) {
   s_server->Put("/job/c.txt", "c");
   modTimer::RefuseTimersForTesting(1);
-  EXPECT_EQ(m_job->GetURL(s_server->UrlText("/job/c.txt")), -2);
+  EXPECT_EQ(m_job->GetURL(s_server->UrlText("/job/c.txt")), kNotArmed);
   EXPECT_FALSE(m_job->IsActive());
   EXPECT_EQ(m_job->TaskName(), u"");
   test::WaitFor([] { return false; }, std::chrono::milliseconds(50));
   EXPECT_TRUE(m_events.empty());
-  EXPECT_EQ(m_job->GetURL(s_server->UrlText("/job/c.txt")), 0);
+  EXPECT_EQ(m_job->GetURL(s_server->UrlText("/job/c.txt")), kAccepted);
   EXPECT_TRUE(WaitForEvents(1));
 }
 
 TEST_F(RequestJobTest, JobReleasedWhileWaitingRaisesNothing) {
   s_server->Put("/job/d.txt", "d");
-  ASSERT_EQ(m_job->GetURL(s_server->UrlText("/job/d.txt")), 0);
+  ASSERT_EQ(m_job->GetURL(s_server->UrlText("/job/d.txt")), kAccepted);
   m_job.reset();
   test::WaitFor([] { return false; }, std::chrono::milliseconds(80));
   EXPECT_TRUE(m_events.empty());
