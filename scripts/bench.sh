@@ -74,15 +74,9 @@ section_wine() {
   wine_prefix_down "$root/$build"
 }
 
-sections=("$@")
-((${#sections[@]})) || sections=("${all_sections[@]}")
-for section in "${sections[@]}"; do
-  if ! declare -F "section_$section" >/dev/null; then
-    echo "unknown section: $section (have: ${all_sections[*]})" >&2
-    exit 2
-  fi
-  "section_$section"
-done
+# shellcheck source=sections.sh
+source scripts/sections.sh
+run_sections "$@"
 
 echo
 echo "=== targets ==="

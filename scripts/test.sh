@@ -33,12 +33,6 @@ section_wine() {
 }
 
 all_sections=(native wine)
-sections=("$@")
-((${#sections[@]})) || sections=("${all_sections[@]}")
-for section in "${sections[@]}"; do
-  if ! declare -F "section_$section" >/dev/null; then
-    echo "unknown section: $section (have: ${all_sections[*]})" >&2
-    exit 2
-  fi
-  "section_$section"
-done
+# shellcheck source=sections.sh
+source scripts/sections.sh
+run_sections "$@"

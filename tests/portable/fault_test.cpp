@@ -17,7 +17,9 @@
 #include "common/error.h"
 #include "common/text.h"
 #include "service/UpdateCheck.h"
+#include "tests/support/host.h"
 #include "tests/support/hostile_responses.h"
+#include "tests/support/loopback_suite.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/test_support.h"
 
@@ -30,50 +32,16 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct Completion {
-  int32_t number;
-  std::u16string description;
-};
-
-// A host's object and what has reached the host's handler.
-struct Host {
-  explicit Host(CheckLimits limits = {}) : check(UpdateCheck::Create(limits)) {
-    binding = check->UpdateCheckComplete.Bind([this](int32_t n, std::u16string d) {
-      events.push_back({n, std::move(d)});
-      if (onEvent) onEvent(n);
-    });
-  }
-  Host(const Host&) = delete;
-  Host& operator=(const Host&) = delete;
-
-  std::shared_ptr<UpdateCheck> check;
-  std::vector<Completion> events;
-  std::function<void(int32_t)> onEvent;
-  Connection binding;
-};
+using test::Completion;
+using test::Host;
 
 // Long enough for a repeating timer or a second report to show itself.
 constexpr auto kQuietPeriod = 100ms;
 // A check's limits, shortened so that hostile servers end it quickly.
 const CheckLimits kShortLimits = CheckLimits::Within(1500ms);
 
-class FaultTest : public ::testing::Test {
+class FaultTest : public test::LoopbackSuite {
  protected:
-  static void SetUpTestSuite() { s_web = new test::LoopbackServer(); }
-  static void TearDownTestSuite() {
-    delete s_web;
-    s_web = nullptr;
-  }
-#ifndef _WIN32
-  void SetUp() override { m_timersBefore = platform::LiveTimerCount(); }
-  void TearDown() override {
-    EXPECT_EQ(platform::OpenInternetHandleCount(), 0u);
-    EXPECT_EQ(platform::LiveTimerCount(), m_timersBefore);
-  }
-  size_t m_timersBefore = 0;
-#endif
-
-  static test::LoopbackServer& Web() { return *s_web; }
   // Serves a valid version file at `path` whose "file=" line names `named`.
   static void PutVersionFile(const std::string& path, const std::string& named) {
     Web().Put(path, test::VersionFile(named));
@@ -90,9 +58,7 @@ class FaultTest : public ::testing::Test {
     return ended;
   }
 
-  static test::LoopbackServer* s_web;
 };
-test::LoopbackServer* FaultTest::s_web = nullptr;
 
 std::u16string Text(const std::string& utf8) { return Utf8ToText(utf8); }
 

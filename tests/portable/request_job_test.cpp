@@ -13,7 +13,7 @@
 #include "common/error.h"
 #include "common/text.h"
 #include "retrieval/clsPrivateWeb.h"
-#include "tests/support/loopback_server.h"
+#include "tests/support/loopback_suite.h"
 #include "tests/support/test_support.h"
 #include "trigger/modTimer.h"
 
@@ -34,34 +34,25 @@ struct Collected {
   bool activeInside;
 };
 
-class RequestJobTest : public ::testing::Test {
+class RequestJobTest : public test::LoopbackSuite {
  protected:
-  static void SetUpTestSuite() { s_server = new test::LoopbackServer(); }
-  static void TearDownTestSuite() {
-    delete s_server;
-    s_server = nullptr;
-  }
   void SetUp() override {
+    LoopbackSuite::SetUp();
     m_binding = m_job->DataCollected.Bind([this](int32_t error, std::u16string data) {
       m_events.push_back({error, data, m_job->IsActive()});
       if (m_onCollected) m_onCollected(error);
     });
   }
-#ifndef _WIN32
-  void TearDown() override { EXPECT_EQ(platform::OpenInternetHandleCount(), 0u); }
-#endif
 
   bool WaitForEvents(size_t n) {
     return test::WaitFor([&] { return m_events.size() >= n; });
   }
 
-  static test::LoopbackServer* s_server;
   std::shared_ptr<clsPrivateWeb> m_job = clsPrivateWeb::Create();
   std::vector<Collected> m_events;
   std::function<void(int32_t)> m_onCollected;
   Connection m_binding;
 };
-test::LoopbackServer* RequestJobTest::s_server = nullptr;
 
 TEST_F(RequestJobTest, NewJobIsIdle) {
   EXPECT_FALSE(m_job->IsActive());
@@ -69,8 +60,8 @@ TEST_F(RequestJobTest, NewJobIsIdle) {
 }
 
 TEST_F(RequestJobTest, GoodFileIsCollectedAfterGetURLHasReturned) {
-  s_server->Put("/job/good.txt", "version text\r\n");
-  const std::u16string url = s_server->UrlText("/job/good.txt");
+  Web().Put("/job/good.txt", "version text\r\n");
+  const std::u16string url = Web().UrlText("/job/good.txt");
   ASSERT_EQ(m_job->GetURL(url), kAccepted);
   EXPECT_TRUE(m_job->IsActive());
   EXPECT_EQ(m_job->TaskName(), u"Collecting " + url);
@@ -82,18 +73,18 @@ TEST_F(RequestJobTest, GoodFileIsCollectedAfterGetURLHasReturned) {
   EXPECT_EQ(m_events[0].data, u"version text\r\n");
   EXPECT_FALSE(m_events[0].activeInside) << "idle before the event is raised";
   EXPECT_EQ(m_job->TaskName(), u"Idle");
-  EXPECT_EQ(s_server->RequestCount("/job/good.txt"), 1u);
+  EXPECT_EQ(Web().RequestCount("/job/good.txt"), 1u);
 }
 
 TEST_F(RequestJobTest, SecondGetURLWhileBusyIsRefusedAndChangesNothing) {
-  s_server->Put("/job/first.txt", "first");
-  const std::u16string first = s_server->UrlText("/job/first.txt");
+  Web().Put("/job/first.txt", "first");
+  const std::u16string first = Web().UrlText("/job/first.txt");
   ASSERT_EQ(m_job->GetURL(first), kAccepted);
-  EXPECT_EQ(m_job->GetURL(s_server->UrlText("/job/second.txt")), kBusy);
+  EXPECT_EQ(m_job->GetURL(Web().UrlText("/job/second.txt")), kBusy);
   EXPECT_EQ(m_job->TaskName(), u"Collecting " + first);
   ASSERT_TRUE(WaitForEvents(1));
   EXPECT_EQ(m_events[0].data, u"first");
-  EXPECT_EQ(s_server->RequestCount("/job/second.txt"), 0u);
+  EXPECT_EQ(Web().RequestCount("/job/second.txt"), 0u);
 }
 
 TEST_F(RequestJobTest, EmptyURLIsAcceptedAndFailsInTheDownload) {
@@ -107,7 +98,7 @@ TEST_F(RequestJobTest, EmptyURLIsAcceptedAndFailsInTheDownload) {
 
 TEST_F(RequestJobTest, RefusedPortReportsTheSystemErrorWithEmptyText) {
   const std::u16string url =
-      u"http://127.0.0.1:" + Utf8ToText(std::to_string(s_server->RefusedPort())) + u"/x";
+      u"http://127.0.0.1:" + Utf8ToText(std::to_string(Web().RefusedPort())) + u"/x";
   ASSERT_EQ(m_job->GetURL(url), kAccepted);
   ASSERT_TRUE(WaitForEvents(1));
   EXPECT_EQ(m_events[0].error, static_cast<int32_t>(ERROR_INTERNET_CANNOT_CONNECT));
@@ -116,11 +107,11 @@ TEST_F(RequestJobTest, RefusedPortReportsTheSystemErrorWithEmptyText) {
 }
 
 TEST_F(RequestJobTest, ErrorEscapingAHandlerComesBackAsASecondEvent) {
-  s_server->Put("/job/throw.txt", "data");
+  Web().Put("/job/throw.txt", "data");
   m_onCollected = [](int32_t error) {
     if (error == 0) Raise(1234, u"test", u"handler failed");
   };
-  ASSERT_EQ(m_job->GetURL(s_server->UrlText("/job/throw.txt")), kAccepted);
+  ASSERT_EQ(m_job->GetURL(Web().UrlText("/job/throw.txt")), kAccepted);
   ASSERT_TRUE(WaitForEvents(2));
   test::WaitFor([] { return false; }, std::chrono::milliseconds(50));
   ASSERT_EQ(m_events.size(), 2u);
@@ -132,27 +123,27 @@ TEST_F(RequestJobTest, ErrorEscapingAHandlerComesBackAsASecondEvent) {
 }
 
 TEST_F(RequestJobTest, ErrorInTheSecondEventStopsAtTheTimerCallback) {
-  s_server->Put("/job/throw2.txt", "data");
+  Web().Put("/job/throw2.txt", "data");
   m_onCollected = [](int32_t) { throw std::runtime_error("always"); };
-  ASSERT_EQ(m_job->GetURL(s_server->UrlText("/job/throw2.txt")), kAccepted);
+  ASSERT_EQ(m_job->GetURL(Web().UrlText("/job/throw2.txt")), kAccepted);
   EXPECT_NO_THROW(WaitForEvents(2));
   ASSERT_EQ(m_events.size(), 2u);
   EXPECT_EQ(m_events[1].error, 51);
   // The job is idle and takes the next request.
   m_onCollected = nullptr;
-  EXPECT_EQ(m_job->GetURL(s_server->UrlText("/job/throw2.txt")), kAccepted);
+  EXPECT_EQ(m_job->GetURL(Web().UrlText("/job/throw2.txt")), kAccepted);
   EXPECT_TRUE(WaitForEvents(3));
   EXPECT_EQ(m_events[2].error, 0);
 }
 
 TEST_F(RequestJobTest, GetURLFromInsideTheHandlerIsAccepted) {
-  s_server->Put("/job/a.txt", "a");
-  s_server->Put("/job/b.txt", "b");
+  Web().Put("/job/a.txt", "a");
+  Web().Put("/job/b.txt", "b");
   auto inner = kBusy;
   m_onCollected = [&](int32_t) {
-    if (m_events.size() == 1) inner = m_job->GetURL(s_server->UrlText("/job/b.txt"));
+    if (m_events.size() == 1) inner = m_job->GetURL(Web().UrlText("/job/b.txt"));
   };
-  ASSERT_EQ(m_job->GetURL(s_server->UrlText("/job/a.txt")), kAccepted);
+  ASSERT_EQ(m_job->GetURL(Web().UrlText("/job/a.txt")), kAccepted);
   ASSERT_TRUE(WaitForEvents(2));
   EXPECT_EQ(inner, kAccepted);
   EXPECT_EQ(m_events[0].data, u"a");
@@ -160,24 +151,24 @@ TEST_F(RequestJobTest, GetURLFromInsideTheHandlerIsAccepted) {
 }
 
 TEST_F(RequestJobTest, TriggerThatCannotArmRefusesWithMinusTwo) {
-  s_server->Put("/job/c.txt", "c");
+  Web().Put("/job/c.txt", "c");
   modTimer::RefuseTimersForTesting(1);
-  EXPECT_EQ(m_job->GetURL(s_server->UrlText("/job/c.txt")), kNotArmed);
+  EXPECT_EQ(m_job->GetURL(Web().UrlText("/job/c.txt")), kNotArmed);
   EXPECT_FALSE(m_job->IsActive());
   EXPECT_EQ(m_job->TaskName(), u"");
   test::WaitFor([] { return false; }, std::chrono::milliseconds(50));
   EXPECT_TRUE(m_events.empty());
-  EXPECT_EQ(m_job->GetURL(s_server->UrlText("/job/c.txt")), kAccepted);
+  EXPECT_EQ(m_job->GetURL(Web().UrlText("/job/c.txt")), kAccepted);
   EXPECT_TRUE(WaitForEvents(1));
 }
 
 TEST_F(RequestJobTest, JobReleasedWhileWaitingRaisesNothing) {
-  s_server->Put("/job/d.txt", "d");
-  ASSERT_EQ(m_job->GetURL(s_server->UrlText("/job/d.txt")), kAccepted);
+  Web().Put("/job/d.txt", "d");
+  ASSERT_EQ(m_job->GetURL(Web().UrlText("/job/d.txt")), kAccepted);
   m_job.reset();
   test::WaitFor([] { return false; }, std::chrono::milliseconds(80));
   EXPECT_TRUE(m_events.empty());
-  EXPECT_EQ(s_server->RequestCount("/job/d.txt"), 0u);
+  EXPECT_EQ(Web().RequestCount("/job/d.txt"), 0u);
 #ifndef _WIN32
   EXPECT_EQ(platform::LiveTimerCount(), 0u);
 #endif

@@ -13,7 +13,8 @@
 #include "common/error.h"
 #include "common/text.h"
 #include "service/UpdateCheck.h"
-#include "tests/support/loopback_server.h"
+#include "tests/support/host.h"
+#include "tests/support/loopback_suite.h"
 #include "tests/support/test_support.h"
 #include "trigger/modTimer.h"
 
@@ -24,50 +25,27 @@
 namespace qel {
 namespace {
 
-struct Completion {
-  int32_t number;
-  std::u16string description;
-};
+using test::Completion;
 
-class UpdateCheckTest : public ::testing::Test {
+class UpdateCheckTest : public test::LoopbackSuite {
  protected:
-  static void SetUpTestSuite() { s_server = new test::LoopbackServer(); }
-  static void TearDownTestSuite() {
-    delete s_server;
-    s_server = nullptr;
-  }
-  void SetUp() override {
-    m_binding = m_check->UpdateCheckComplete.Bind([this](int32_t n, std::u16string d) {
-      m_done.push_back({n, d});
-      if (m_onComplete) m_onComplete();
-    });
-  }
-#ifndef _WIN32
-  void TearDown() override { EXPECT_EQ(platform::OpenInternetHandleCount(), 0u); }
-#endif
-
   // Serves `body` at `path` and runs one check of it to completion.
   Completion Check(const std::string& path, const std::string& body) {
-    s_server->Put(path, body);
-    return CheckURL(s_server->UrlText(path));
+    Web().Put(path, body);
+    return CheckURL(Web().UrlText(path));
   }
   Completion CheckURL(const std::u16string& url) {
-    const size_t before = m_done.size();
-    m_check->StartCheck(url);
-    EXPECT_TRUE(test::WaitFor([&] { return m_done.size() > before; }));
+    const size_t before = m_host.events.size();
+    m_host.check->StartCheck(url);
+    EXPECT_TRUE(m_host.WaitForEvents(before + 1));
     test::WaitFor([] { return false; }, std::chrono::milliseconds(30));
-    EXPECT_EQ(m_done.size(), before + 1) << "exactly one completion per check";
-    return m_done.empty() ? Completion{-1, u""} : m_done.back();
+    EXPECT_EQ(m_host.events.size(), before + 1) << "exactly one completion per check";
+    return m_host.events.empty() ? Completion{-1, u""} : m_host.events.back();
   }
-  std::string Url(const std::string& path) { return s_server->Url(path); }
+  static std::string Url(const std::string& path) { return Web().Url(path); }
 
-  static test::LoopbackServer* s_server;
-  std::shared_ptr<UpdateCheck> m_check = UpdateCheck::Create();
-  std::vector<Completion> m_done;
-  std::function<void()> m_onComplete;
-  Connection m_binding;
+  test::Host m_host;
 };
-test::LoopbackServer* UpdateCheckTest::s_server = nullptr;
 
 // Runs f and returns the error it raised (number 0 if none).
 Error Raised(const std::function<void()>& f) {
@@ -80,24 +58,24 @@ Error Raised(const std::function<void()>& f) {
 }
 
 TEST_F(UpdateCheckTest, NewObjectValues) {
-  EXPECT_FALSE(m_check->IsActive());
-  EXPECT_EQ(m_check->Major(), 0);
-  EXPECT_EQ(m_check->Minor(), 0);
-  EXPECT_EQ(m_check->Build(), 0);
-  EXPECT_EQ(m_check->UpdateURL(), u"");
-  EXPECT_EQ(m_check->VersionHistory(), u"");
-  EXPECT_FALSE(m_check->IsUpgradeAvailable(0, 0, 0));
-  EXPECT_TRUE(m_check->IsUpgradeAvailable(0, 0, 1));
+  EXPECT_FALSE(m_host.check->IsActive());
+  EXPECT_EQ(m_host.check->Major(), 0);
+  EXPECT_EQ(m_host.check->Minor(), 0);
+  EXPECT_EQ(m_host.check->Build(), 0);
+  EXPECT_EQ(m_host.check->UpdateURL(), u"");
+  EXPECT_EQ(m_host.check->VersionHistory(), u"");
+  EXPECT_FALSE(m_host.check->IsUpgradeAvailable(0, 0, 0));
+  EXPECT_TRUE(m_host.check->IsUpgradeAvailable(0, 0, 1));
 }
 
 TEST_F(UpdateCheckTest, GoodCheckPublishesTheValuesAndIsIdleInsideTheHandler) {
   bool activeInside = true;
   int32_t majorInside = 0;
   std::u16string historyInside;
-  m_onComplete = [&] {
-    activeInside = m_check->IsActive();
-    majorInside = m_check->Major();
-    historyInside = m_check->VersionHistory();
+  m_host.onEvent = [&](int32_t) {
+    activeInside = m_host.check->IsActive();
+    majorInside = m_host.check->Major();
+    historyInside = m_host.check->VersionHistory();
   };
   const Completion c = Check("/uc/good.txt", test::VersionFile(Url("/uc/good.txt")));
   EXPECT_EQ(c.number, 0);
@@ -105,32 +83,32 @@ TEST_F(UpdateCheckTest, GoodCheckPublishesTheValuesAndIsIdleInsideTheHandler) {
   EXPECT_FALSE(activeInside);
   EXPECT_EQ(majorInside, 2);
   EXPECT_EQ(historyInside, test::kHistoryText);
-  EXPECT_EQ(m_check->Minor(), 0);
-  EXPECT_EQ(m_check->Build(), 15);
-  EXPECT_EQ(m_check->UpdateURL(), test::kUpdateText);
-  EXPECT_FALSE(m_check->IsUpgradeAvailable(2, 0, 15));
-  EXPECT_TRUE(m_check->IsUpgradeAvailable(2, 1, 15));
-  EXPECT_TRUE(m_check->IsUpgradeAvailable(3, 0, 15));
+  EXPECT_EQ(m_host.check->Minor(), 0);
+  EXPECT_EQ(m_host.check->Build(), 15);
+  EXPECT_EQ(m_host.check->UpdateURL(), test::kUpdateText);
+  EXPECT_FALSE(m_host.check->IsUpgradeAvailable(2, 0, 15));
+  EXPECT_TRUE(m_host.check->IsUpgradeAvailable(2, 1, 15));
+  EXPECT_TRUE(m_host.check->IsUpgradeAvailable(3, 0, 15));
 }
 
 TEST_F(UpdateCheckTest, EveryGuardedMemberIsRefusedForTheWholeCheck) {
   // The file takes a second to arrive; its download is well under way when
   // the members are called, and they answer at once.
   const std::string path = "/delay?ms=1000&then=/uc/busy.txt";
-  s_server->Put("/uc/busy.txt", test::VersionFile(Url(path)));
-  m_check->StartCheck(s_server->UrlText(path));
+  Web().Put("/uc/busy.txt", test::VersionFile(Url(path)));
+  m_host.check->StartCheck(Web().UrlText(path));
   test::WaitFor([] { return false; }, std::chrono::milliseconds(200));
-  ASSERT_TRUE(m_done.empty());
-  EXPECT_EQ(s_server->RequestCount("/delay"), 1u) << "the download is under way";
-  EXPECT_TRUE(m_check->IsActive());
+  ASSERT_TRUE(m_host.events.empty());
+  EXPECT_EQ(Web().RequestCount("/delay"), 1u) << "the download is under way";
+  EXPECT_TRUE(m_host.check->IsActive());
   const std::vector<std::pair<const char*, std::function<void()>>> guarded = {
-      {"StartCheck", [&] { m_check->StartCheck(s_server->UrlText("/uc/other.txt")); }},
-      {"IsUpgradeAvailable", [&] { m_check->IsUpgradeAvailable(1, 2, 3); }},
-      {"Major", [&] { m_check->Major(); }},
-      {"Minor", [&] { m_check->Minor(); }},
-      {"Build", [&] { m_check->Build(); }},
-      {"UpdateURL", [&] { m_check->UpdateURL(); }},
-      {"VersionHistory", [&] { m_check->VersionHistory(); }},
+      {"StartCheck", [&] { m_host.check->StartCheck(Web().UrlText("/uc/other.txt")); }},
+      {"IsUpgradeAvailable", [&] { m_host.check->IsUpgradeAvailable(1, 2, 3); }},
+      {"Major", [&] { m_host.check->Major(); }},
+      {"Minor", [&] { m_host.check->Minor(); }},
+      {"Build", [&] { m_host.check->Build(); }},
+      {"UpdateURL", [&] { m_host.check->UpdateURL(); }},
+      {"VersionHistory", [&] { m_host.check->VersionHistory(); }},
   };
   for (const auto& [name, call] : guarded) {
     const Error e = Raised(call);
@@ -143,11 +121,11 @@ TEST_F(UpdateCheckTest, EveryGuardedMemberIsRefusedForTheWholeCheck) {
     EXPECT_EQ(e.HelpFile(), u"") << name;
     EXPECT_EQ(e.HelpContext(), 0) << name;
   }
-  EXPECT_TRUE(m_check->IsActive());
+  EXPECT_TRUE(m_host.check->IsActive());
   // The running check goes on with its own URL.
-  ASSERT_TRUE(test::WaitFor([&] { return !m_done.empty(); }));
-  EXPECT_EQ(m_done[0].number, 0);
-  EXPECT_EQ(s_server->RequestCount("/uc/other.txt"), 0u);
+  ASSERT_TRUE(test::WaitFor([&] { return !m_host.events.empty(); }));
+  EXPECT_EQ(m_host.events[0].number, 0);
+  EXPECT_EQ(Web().RequestCount("/uc/other.txt"), 0u);
 }
 
 struct OutcomeCase {
@@ -183,13 +161,13 @@ TEST_F(UpdateCheckTest, OutcomesOfACheck) {
     const Completion got = Check(path, c.body(Url(path)));
     EXPECT_EQ(got.number, c.number) << c.name;
     EXPECT_EQ(got.description, c.description) << c.name;
-    EXPECT_FALSE(m_check->IsActive()) << c.name;
+    EXPECT_FALSE(m_host.check->IsActive()) << c.name;
   }
 }
 
 TEST_F(UpdateCheckTest, FailedDownloadPassesTheNumberOn) {
   const std::u16string url =
-      u"http://127.0.0.1:" + Utf8ToText(std::to_string(s_server->RefusedPort())) + u"/v.txt";
+      u"http://127.0.0.1:" + Utf8ToText(std::to_string(Web().RefusedPort())) + u"/v.txt";
   const Completion c = CheckURL(url);
   EXPECT_EQ(c.number, static_cast<int32_t>(ERROR_INTERNET_CANNOT_CONNECT));
   EXPECT_EQ(c.description,
@@ -200,11 +178,11 @@ TEST_F(UpdateCheckTest, FailedDownloadPassesTheNumberOn) {
 TEST_F(UpdateCheckTest, PublishedValuesCarryOverAndAFailedCheckStoresNothing) {
   ASSERT_EQ(Check("/uc/v1.txt", test::VersionFile(Url("/uc/v1.txt"), "3", "4", "5")).number, 0);
   const auto expectOld = [&](const char* what) {
-    EXPECT_EQ(m_check->Major(), 3) << what;
-    EXPECT_EQ(m_check->Minor(), 4) << what;
-    EXPECT_EQ(m_check->Build(), 5) << what;
-    EXPECT_EQ(m_check->UpdateURL(), test::kUpdateText) << what;
-    EXPECT_EQ(m_check->VersionHistory(), test::kHistoryText) << what;
+    EXPECT_EQ(m_host.check->Major(), 3) << what;
+    EXPECT_EQ(m_host.check->Minor(), 4) << what;
+    EXPECT_EQ(m_host.check->Build(), 5) << what;
+    EXPECT_EQ(m_host.check->UpdateURL(), test::kUpdateText) << what;
+    EXPECT_EQ(m_host.check->VersionHistory(), test::kHistoryText) << what;
   };
   const std::string bad = "file=" + Url("/uc/v2.txt") + "\r\nmajor=7\r\nminor=\r\n";
   EXPECT_EQ(Check("/uc/v2.txt", bad).number, uceInvalidFile);
@@ -217,84 +195,84 @@ TEST_F(UpdateCheckTest, PublishedValuesCarryOverAndAFailedCheckStoresNothing) {
             u"error code.");
   expectOld("overflow");
   const std::u16string refused =
-      u"http://127.0.0.1:" + Utf8ToText(std::to_string(s_server->RefusedPort())) + u"/";
+      u"http://127.0.0.1:" + Utf8ToText(std::to_string(Web().RefusedPort())) + u"/";
   EXPECT_NE(CheckURL(refused).number, 0);
   expectOld("failed download");
 }
 
 TEST_F(UpdateCheckTest, StartCheckFromInsideTheHandlerStartsTheNextCheck) {
-  s_server->Put("/uc/next.txt", test::VersionFile(Url("/uc/next.txt"), "9"));
+  Web().Put("/uc/next.txt", test::VersionFile(Url("/uc/next.txt"), "9"));
   bool started = false;
-  m_onComplete = [&] {
-    if (m_done.size() == 1) {
-      m_check->StartCheck(s_server->UrlText("/uc/next.txt"));
-      started = m_check->IsActive();
+  m_host.onEvent = [&](int32_t) {
+    if (m_host.events.size() == 1) {
+      m_host.check->StartCheck(Web().UrlText("/uc/next.txt"));
+      started = m_host.check->IsActive();
     }
   };
-  s_server->Put("/uc/first.txt", test::VersionFile(Url("/uc/first.txt")));
-  m_check->StartCheck(s_server->UrlText("/uc/first.txt"));
-  ASSERT_TRUE(test::WaitFor([&] { return m_done.size() == 2; }));
+  Web().Put("/uc/first.txt", test::VersionFile(Url("/uc/first.txt")));
+  m_host.check->StartCheck(Web().UrlText("/uc/first.txt"));
+  ASSERT_TRUE(test::WaitFor([&] { return m_host.events.size() == 2; }));
   EXPECT_TRUE(started);
-  EXPECT_EQ(m_done[1].number, 0);
-  EXPECT_EQ(m_check->Major(), 9);
+  EXPECT_EQ(m_host.events[1].number, 0);
+  EXPECT_EQ(m_host.check->Major(), 9);
 }
 
 TEST_F(UpdateCheckTest, AHandlerThatStartsTheNextCheckAndThenFailsLeavesThatCheckRunning) {
-  s_server->Put("/uc/a.txt", test::VersionFile(Url("/uc/a.txt")));
-  s_server->Put("/uc/b.txt", test::VersionFile(Url("/uc/b.txt"), "5"));
+  Web().Put("/uc/a.txt", test::VersionFile(Url("/uc/a.txt")));
+  Web().Put("/uc/b.txt", test::VersionFile(Url("/uc/b.txt"), "5"));
   bool activeAfterFailing = false;
-  m_onComplete = [&] {
-    if (m_done.size() != 1) return;
-    m_check->StartCheck(s_server->UrlText("/uc/b.txt"));
+  m_host.onEvent = [&](int32_t) {
+    if (m_host.events.size() != 1) return;
+    m_host.check->StartCheck(Web().UrlText("/uc/b.txt"));
     Raise(1234, u"host", u"the host's handler failed");
   };
-  m_check->StartCheck(s_server->UrlText("/uc/a.txt"));
-  ASSERT_TRUE(test::WaitFor([&] { return !m_done.empty(); }));
-  activeAfterFailing = m_check->IsActive();
-  ASSERT_TRUE(test::WaitFor([&] { return m_done.size() >= 2; }));
+  m_host.check->StartCheck(Web().UrlText("/uc/a.txt"));
+  ASSERT_TRUE(test::WaitFor([&] { return !m_host.events.empty(); }));
+  activeAfterFailing = m_host.check->IsActive();
+  ASSERT_TRUE(test::WaitFor([&] { return m_host.events.size() >= 2; }));
   test::WaitFor([] { return false; }, std::chrono::milliseconds(100));
   EXPECT_TRUE(activeAfterFailing) << "the second check stays busy";
-  ASSERT_EQ(m_done.size(), 2u) << "each check reports exactly once";
-  EXPECT_EQ(m_done[1].number, 0) << "the second check keeps its URL";
-  EXPECT_EQ(m_check->Major(), 5);
-  EXPECT_EQ(s_server->RequestCount("/uc/b.txt"), 1u);
+  ASSERT_EQ(m_host.events.size(), 2u) << "each check reports exactly once";
+  EXPECT_EQ(m_host.events[1].number, 0) << "the second check keeps its URL";
+  EXPECT_EQ(m_host.check->Major(), 5);
+  EXPECT_EQ(Web().RequestCount("/uc/b.txt"), 1u);
 }
 
 TEST_F(UpdateCheckTest, TriggerThatCannotArmRaisesAsyncAndKeepsTheOldURL) {
   ASSERT_EQ(Check("/uc/keep.txt", test::VersionFile(Url("/uc/keep.txt"))).number, 0);
   modTimer::RefuseTimersForTesting(1);
-  const Error e = Raised([&] { m_check->StartCheck(s_server->UrlText("/uc/elsewhere.txt")); });
+  const Error e = Raised([&] { m_host.check->StartCheck(Web().UrlText("/uc/elsewhere.txt")); });
   EXPECT_EQ(e.Number(), uceAsync);
   EXPECT_EQ(e.Number(), -2147219002);
   EXPECT_EQ(e.Source(), u"QELUpdateCheck1_0:UpdateCheck:");
   EXPECT_EQ(e.Description(), u"Failed to start the request thread.");
-  EXPECT_FALSE(m_check->IsActive());
+  EXPECT_FALSE(m_host.check->IsActive());
   test::WaitFor([] { return false; }, std::chrono::milliseconds(50));
-  EXPECT_EQ(m_done.size(), 1u);
+  EXPECT_EQ(m_host.events.size(), 1u);
   // The next check is still parsed against the URL of the last started one.
   EXPECT_EQ(Check("/uc/keep.txt", test::VersionFile(Url("/uc/keep.txt"), "4")).number, 0);
-  EXPECT_EQ(m_check->Major(), 4);
+  EXPECT_EQ(m_host.check->Major(), 4);
 }
 
 TEST_F(UpdateCheckTest, ObjectReleasedWhileArmedRaisesNothing) {
-  s_server->Put("/uc/drop.txt", test::VersionFile(Url("/uc/drop.txt")));
-  m_check->StartCheck(s_server->UrlText("/uc/drop.txt"));
-  std::weak_ptr<UpdateCheck> watch = m_check;
-  m_check.reset();
+  Web().Put("/uc/drop.txt", test::VersionFile(Url("/uc/drop.txt")));
+  m_host.check->StartCheck(Web().UrlText("/uc/drop.txt"));
+  std::weak_ptr<UpdateCheck> watch = m_host.check;
+  m_host.check.reset();
   EXPECT_TRUE(watch.expired());
   test::WaitFor([] { return false; }, std::chrono::milliseconds(80));
-  EXPECT_TRUE(m_done.empty());
-  EXPECT_EQ(s_server->RequestCount("/uc/drop.txt"), 0u);
+  EXPECT_TRUE(m_host.events.empty());
+  EXPECT_EQ(Web().RequestCount("/uc/drop.txt"), 0u);
 }
 
 TEST_F(UpdateCheckTest, ObjectReleasedFromInsideItsOwnHandler) {
-  std::weak_ptr<UpdateCheck> watch = m_check;
-  m_onComplete = [&] { m_check.reset(); };
-  s_server->Put("/uc/self.txt", test::VersionFile(Url("/uc/self.txt")));
-  m_check->StartCheck(s_server->UrlText("/uc/self.txt"));
-  ASSERT_TRUE(test::WaitFor([&] { return !m_done.empty(); }));
+  std::weak_ptr<UpdateCheck> watch = m_host.check;
+  m_host.onEvent = [&](int32_t) { m_host.check.reset(); };
+  Web().Put("/uc/self.txt", test::VersionFile(Url("/uc/self.txt")));
+  m_host.check->StartCheck(Web().UrlText("/uc/self.txt"));
+  ASSERT_TRUE(test::WaitFor([&] { return !m_host.events.empty(); }));
   EXPECT_TRUE(watch.expired());
-  EXPECT_EQ(m_done.size(), 1u);
+  EXPECT_EQ(m_host.events.size(), 1u);
 }
 
 }  // namespace
