@@ -27,6 +27,7 @@
 #include "service/UpdateCheck.h"
 #include "tests/com/com_test_support.h"
 #include "tests/com/fault_server_watch.h"
+#include "tests/support/fault_cases.h"
 #include "tests/support/hostile_responses.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/test_support.h"
@@ -184,43 +185,12 @@ LoopbackServer* FaultCom::s_web = nullptr;
 ServerHold* FaultCom::s_hold = nullptr;
 
 TEST_F(FaultCom, EveryFaultEndsInOneCompletionAndTheObjectWorksOnAfterIt) {
-  const std::string binary("\x00\x01\x7f\x80\xff\r\n\x00\xfe", 9);
-  Web().Put("/fault/binary.bin", binary);
-  Web().Put("/fault/garbage.txt", "<html><body>Not the file you want</body></html>\r\n");
-  const std::string redirectToOwn = "/redirect?to=/fault/names-own.txt";
-  const std::string redirectToTarget = "/redirect?to=/fault/names-target.txt";
-  PutVersionFile("/fault/names-own.txt", Web().Url(redirectToOwn));
-  PutVersionFile("/fault/names-target.txt", Web().Url("/fault/names-target.txt"));
-  const std::u16string good = PutVersionFile("/fault/good.txt", Web().Url("/fault/good.txt"));
-  const std::string refused =
-      "http://127.0.0.1:" + std::to_string(Web().RefusedPort()) + "/version.txt";
-
-  struct Case {
-    const char* name;
-    std::u16string url;
-    int32_t number;
-    std::u16string description;
-  };
-  const Case cases[] = {
-      {"refused", TextOf(refused), static_cast<int32_t>(ERROR_INTERNET_CANNOT_CONNECT),
-       kInetDescription},
-      // Wine's WinINet passes on the socket's own error, WSAECONNRESET.
-      {"reset in the middle of the body", Web().UrlText("/reset"), 10054, kInetDescription},
-      {"garbage", Web().UrlText("/fault/garbage.txt"), uceInvalidFile, kInvalidFileDescription},
-      {"binary", Web().UrlText("/fault/binary.bin"), uceInvalidFile, kInvalidFileDescription},
-      {"404 page", Web().UrlText("/status/404"), uceInvalidFile, kInvalidFileDescription},
-      {"stalled, then a page", Web().UrlText("/stall?ms=500"), uceInvalidFile,
-       kInvalidFileDescription},
-      {"endless body", Web().UrlText("/endless"), static_cast<int32_t>(ERROR_FILE_TOO_LARGE),
-       kInetDescription},
-      {"redirect, file names the host's URL", Web().UrlText(redirectToOwn), 0, u""},
-      {"redirect, file names the target", Web().UrlText(redirectToTarget), uceInvalidFile,
-       kInvalidFileDescription},
-  };
+  const std::u16string good = GoodFile(Web());
+  const std::vector<FaultCase> cases = FaultCases(Web());
   // All at once: each object has a thread of its own, so the slow cases
   // (the endless body) hold up nothing but themselves.
   std::vector<std::unique_ptr<Client>> clients;
-  for (const Case& c : cases) {
+  for (const FaultCase& c : cases) {
     auto& client = clients.emplace_back(std::make_unique<Client>());
     ASSERT_TRUE(client->Ready()) << c.name;
     ASSERT_EQ(StartCheck(client->object.Get(), c.url), S_OK) << c.name;

@@ -17,6 +17,7 @@
 #include "common/error.h"
 #include "common/text.h"
 #include "service/UpdateCheck.h"
+#include "tests/support/fault_cases.h"
 #include "tests/support/host.h"
 #include "tests/support/hostile_responses.h"
 #include "tests/support/loopback_suite.h"
@@ -62,54 +63,9 @@ class FaultTest : public test::LoopbackSuite {
 
 std::u16string Text(const std::string& utf8) { return Utf8ToText(utf8); }
 
-#ifdef _WIN32
-// Wine 8's WinINet passes on the socket's own error.
-constexpr int32_t kResetError = 10054;  // WSAECONNRESET
-#else
-constexpr int32_t kResetError = ERROR_INTERNET_CONNECTION_RESET;
-#endif
-
 TEST_F(FaultTest, EveryFaultEndsInOneCompletionAndTheObjectWorksOnAfterIt) {
-  const std::string binary("\x00\x01\x7f\x80\xff\r\n\x00\xfe", 9);
-  Web().Put("/fault/binary.bin", binary);
-  Web().Put("/fault/garbage.txt", "<html><body>Not the file you want</body></html>\r\n");
-  Web().Put("/fault/empty.txt", "");
-  Web().Put("/fault/bom.txt", "\xef\xbb\xbf" + test::VersionFile(Web().Url("/fault/bom.txt")));
-  // A redirect is followed; the file must still name the URL the host gave.
-  const std::string redirectToOwn = "/redirect?to=/fault/names-own.txt";
-  const std::string redirectToTarget = "/redirect?to=/fault/names-target.txt";
-  PutVersionFile("/fault/names-own.txt", Web().Url(redirectToOwn));
-  PutVersionFile("/fault/names-target.txt", Web().Url("/fault/names-target.txt"));
-  const std::string refused =
-      "http://127.0.0.1:" + std::to_string(Web().RefusedPort()) + "/version.txt";
-
-  struct Case {
-    const char* name;
-    std::u16string url;
-    int32_t number;
-    std::u16string description;
-    std::chrono::milliseconds timeout = 10s;
-  };
-  const Case cases[] = {
-      {"refused", Text(refused), static_cast<int32_t>(ERROR_INTERNET_CANNOT_CONNECT),
-       kInetDescription},
-      {"reset in the middle of the body", Web().UrlText("/reset"), kResetError, kInetDescription},
-      {"garbage", Web().UrlText("/fault/garbage.txt"), uceInvalidFile, kInvalidFileDescription},
-      {"binary", Web().UrlText("/fault/binary.bin"), uceInvalidFile, kInvalidFileDescription},
-      {"empty", Web().UrlText("/fault/empty.txt"), uceInvalidFile, kInvalidFileDescription},
-      {"byte-order mark", Web().UrlText("/fault/bom.txt"), uceInvalidFile, kInvalidFileDescription},
-      {"404 page", Web().UrlText("/status/404"), uceInvalidFile, kInvalidFileDescription},
-      {"stalled, then a page", Web().UrlText("/stall?ms=300"), uceInvalidFile,
-       kInvalidFileDescription},
-      // 16 MiB in 256-byte reads: slow under Wine.
-      {"endless body", Web().UrlText("/endless"), static_cast<int32_t>(ERROR_FILE_TOO_LARGE),
-       kInetDescription, 120s},
-      {"redirect, file names the host's URL", Web().UrlText(redirectToOwn), 0, u""},
-      {"redirect, file names the target", Web().UrlText(redirectToTarget), uceInvalidFile,
-       kInvalidFileDescription},
-  };
-  PutVersionFile("/fault/good.txt", Web().Url("/fault/good.txt"));
-  for (const Case& c : cases) {
+  const std::u16string good = test::GoodFile(Web());
+  for (const test::FaultCase& c : test::FaultCases(Web())) {
     SCOPED_TRACE(c.name);
     Host host;
     ASSERT_TRUE(CheckToTheEnd(host, c.url, c.timeout));
@@ -118,7 +74,7 @@ TEST_F(FaultTest, EveryFaultEndsInOneCompletionAndTheObjectWorksOnAfterIt) {
     EXPECT_EQ(host.events[0].description, c.description);
     EXPECT_FALSE(host.check->IsActive());
     // The fault is over: the same object checks a good file.
-    ASSERT_TRUE(CheckToTheEnd(host, Web().UrlText("/fault/good.txt")));
+    ASSERT_TRUE(CheckToTheEnd(host, good));
     ASSERT_EQ(host.events.size(), 2u);
     EXPECT_EQ(host.events[1].number, 0);
   }
