@@ -39,6 +39,11 @@ class UniqueResource {
   }
   // Lets go without closing: someone else closes it, or nobody must.
   Handle Release() noexcept { return std::exchange(m_handle, Handle{}); }
+  // For a call that hands a new handle out through a pointer.
+  Handle* Put() noexcept {
+    Reset();
+    return &m_handle;
+  }
 
  private:
   Handle m_handle{};

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <utility>
 
+#include "common/unique_resource.h"
+
 namespace qel::com {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t));
@@ -29,44 +31,21 @@ inline std::u16string TextFromBstr(BSTR bstr) {
   return std::u16string(AsText(bstr), SysStringLen(bstr));
 }
 
-class Bstr {
+class Bstr : public UniqueResource<BSTR, &SysFreeString> {
  public:
   Bstr() = default;
-  explicit Bstr(std::u16string_view text) {
-    m_bstr = SysAllocStringLen(AsWide(text.data()), static_cast<UINT>(text.size()));
-    if (!m_bstr) throw std::bad_alloc();
+  explicit Bstr(std::u16string_view text)
+      : UniqueResource(SysAllocStringLen(AsWide(text.data()), static_cast<UINT>(text.size()))) {
+    if (!Get()) throw std::bad_alloc();
   }
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  Bstr(Bstr&& other) noexcept : m_bstr(std::exchange(other.m_bstr, nullptr)) {}
-  Bstr& operator=(Bstr&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      m_bstr = std::exchange(other.m_bstr, nullptr);
-    }
-    return *this;
-  }
-  ~Bstr() { Reset(); }
 
   static Bstr Attach(BSTR bstr) noexcept {
     Bstr result;
-    result.m_bstr = bstr;
+    *result.Put() = bstr;
     return result;
   }
-
-  void Reset() noexcept {
-    if (BSTR bstr = std::exchange(m_bstr, nullptr)) SysFreeString(bstr);
-  }
-  BSTR Detach() noexcept { return std::exchange(m_bstr, nullptr); }
-  BSTR* Put() noexcept {
-    Reset();
-    return &m_bstr;
-  }
-  BSTR Get() const noexcept { return m_bstr; }
-  std::u16string Text() const { return TextFromBstr(m_bstr); }
-
- private:
-  BSTR m_bstr = nullptr;
+  BSTR Detach() noexcept { return Release(); }
+  std::u16string Text() const { return TextFromBstr(Get()); }
 };
 
 }  // namespace qel::com
