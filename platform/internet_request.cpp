@@ -112,15 +112,11 @@ DWORD InternetRequest::Configure() {
   set(CURLOPT_PREREQFUNCTION, &InternetRequest::OnRequestReady);
   set(CURLOPT_PREREQDATA, this);
 
-  std::vector<std::string> lines = m_settings.headers;
-  if (m_settings.noCache) lines.insert(lines.begin(), "Pragma: no-cache");
-  for (const std::string& line : lines) {
-    // Appending returns the list's head, which is new only for the first line.
-    curl_slist* head = curl_slist_append(m_headerList.get(), line.c_str());
-    if (head == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
-    if (!m_headerList) m_headerList.reset(head);
+  if (m_settings.noCache) {
+    m_headerList.reset(curl_slist_append(nullptr, "Pragma: no-cache"));
+    if (!m_headerList) return ERROR_NOT_ENOUGH_MEMORY;
+    set(CURLOPT_HTTPHEADER, m_headerList.get());
   }
-  if (m_headerList) set(CURLOPT_HTTPHEADER, m_headerList.get());
   return ok ? ERROR_SUCCESS : ERROR_INTERNET_INTERNAL_ERROR;
 }
 

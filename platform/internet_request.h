@@ -21,7 +21,6 @@ struct RequestSettings {
   bool useDirect = false;  // ignore the environment's proxy settings
   bool followRedirects = true;
   bool noCache = false;              // ask proxies and caches to go to the origin
-  std::vector<std::string> headers;  // extra header lines, without CR LF
   long connectMs = 0;                // 0: no limit
   long receiveMs = 0;                // 0: no limit
 };

@@ -7,9 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <string_view>
 #include <utility>
-#include <vector>
 
 #include "platform/internet_handles.h"
 #include "platform/internet_request.h"
@@ -35,25 +33,6 @@ struct InternetState {
 InternetState& State() {
   static auto* const state = new InternetState();  // as the handle table
   return *state;
-}
-
-// Header lines as InternetOpenUrlA takes them: CR LF separated, the length
-// -1 for a NUL-terminated string.
-std::vector<std::string> HeaderLines(LPCSTR headers, DWORD length) {
-  std::vector<std::string> lines;
-  if (headers == nullptr || length == 0) return lines;
-  const std::string_view all(headers,
-                             length == static_cast<DWORD>(-1) ? std::strlen(headers) : length);
-  size_t start = 0;
-  while (start < all.size()) {
-    size_t end = all.find('\n', start);
-    if (end == std::string_view::npos) end = all.size();
-    std::string_view line = all.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (!line.empty()) lines.emplace_back(line);
-    start = end + 1;
-  }
-  return lines;
 }
 
 HINTERNET FailWith(DWORD error) {
@@ -119,7 +98,10 @@ HINTERNET InternetOpenUrlA(HINTERNET hInternet, LPCSTR lpszUrl, LPCSTR lpszHeade
   const auto root = table.Find(hInternet);
   if (!root) return qel::platform::FailWith(ERROR_INVALID_HANDLE);
   if (!root->session) return qel::platform::FailWith(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
-  if (lpszUrl == nullptr) return qel::platform::FailWith(ERROR_INVALID_PARAMETER);
+  // The stand-in sends no extra headers; refused rather than dropped unseen.
+  if (lpszUrl == nullptr || (lpszHeaders != nullptr && dwHeadersLength != 0)) {
+    return qel::platform::FailWith(ERROR_INVALID_PARAMETER);
+  }
 
   qel::platform::RequestSettings settings;
   if (const DWORD error = qel::platform::CheckInternetUrl(lpszUrl, settings.wireUrl);
@@ -130,7 +112,6 @@ HINTERNET InternetOpenUrlA(HINTERNET hInternet, LPCSTR lpszUrl, LPCSTR lpszHeade
   settings.useDirect = root->session->useDirect;
   settings.followRedirects = (dwFlags & INTERNET_FLAG_NO_AUTO_REDIRECT) == 0;
   settings.noCache = (dwFlags & (INTERNET_FLAG_RELOAD | INTERNET_FLAG_PRAGMA_NOCACHE)) != 0;
-  settings.headers = qel::platform::HeaderLines(lpszHeaders, dwHeadersLength);
   settings.connectMs = root->session->connectMs;
   settings.receiveMs = root->session->receiveMs;
 

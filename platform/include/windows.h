@@ -131,16 +131,10 @@ LRESULT DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 #define DispatchMessage DispatchMessageW
 #define PostThreadMessage PostThreadMessageW
 
-// ANSI code page conversions; CP_ACP is Windows-1252.
+// ANSI code page conversions; CP_ACP is Windows-1252, and no flags are taken.
 inline constexpr UINT CP_ACP = 0;
-inline constexpr UINT CP_UTF8 = 65001;
-inline constexpr DWORD MB_PRECOMPOSED = 0x00000001;
-inline constexpr DWORD MB_ERR_INVALID_CHARS = 0x00000008;
-inline constexpr DWORD WC_ERR_INVALID_CHARS = 0x00000080;
-inline constexpr DWORD WC_NO_BEST_FIT_CHARS = 0x00000400;
 inline constexpr DWORD ERROR_ARITHMETIC_OVERFLOW = 534;
 inline constexpr DWORD ERROR_INVALID_FLAGS = 1004;
-inline constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
 UINT GetACP();
 inline constexpr UINT MAX_LEADBYTES = 12;
 inline constexpr UINT MAX_DEFAULTCHAR = 2;
