@@ -16,7 +16,7 @@ InternetHandleTable& InternetHandleTable::Instance() {
   return *table;
 }
 
-HINTERNET InternetHandleTable::Add(InternetHandle entry) {
+HINTERNET InternetHandleTable::Add(InternetObject entry) {
   const std::lock_guard lock(m_mutex);
   if (entry.parent != nullptr && m_handles.count(Key(entry.parent)) == 0) return nullptr;
   const uintptr_t key = m_nextHandle;
@@ -25,7 +25,7 @@ HINTERNET InternetHandleTable::Add(InternetHandle entry) {
   return reinterpret_cast<HINTERNET>(key);
 }
 
-std::optional<InternetHandle> InternetHandleTable::Find(HINTERNET handle) const {
+std::optional<InternetObject> InternetHandleTable::Find(HINTERNET handle) const {
   const std::lock_guard lock(m_mutex);
   const auto found = m_handles.find(Key(handle));
   if (found == m_handles.end()) return std::nullopt;
@@ -35,7 +35,7 @@ std::optional<InternetHandle> InternetHandleTable::Find(HINTERNET handle) const 
 bool InternetHandleTable::Close(HINTERNET handle) {
   // Requests are cancelled and released outside the lock: releasing the last
   // reference tears down a curl transfer, and other threads need the table.
-  std::vector<InternetHandle> closed;
+  std::vector<InternetObject> closed;
   {
     const std::lock_guard lock(m_mutex);
     const auto found = m_handles.find(Key(handle));
@@ -51,7 +51,7 @@ bool InternetHandleTable::Close(HINTERNET handle) {
       }
     }
   }
-  for (const InternetHandle& entry : closed) {
+  for (const InternetObject& entry : closed) {
     if (entry.request) entry.request->Cancel();
   }
   return true;

@@ -26,8 +26,9 @@ struct InternetSession {
   std::atomic<long> receiveMs{0};
 };
 
-// One live handle: a session (root), or a URL request opened from one.
-struct InternetHandle {
+// What one live handle names: a session (root), or a URL request opened from
+// one.
+struct InternetObject {
   std::shared_ptr<InternetSession> session;
   std::shared_ptr<InternetRequest> request;
   HINTERNET parent = nullptr;
@@ -38,9 +39,9 @@ class InternetHandleTable {
   static InternetHandleTable& Instance();
 
   // A new handle for the entry, or nullptr when its parent is not open.
-  HINTERNET Add(InternetHandle entry);
+  HINTERNET Add(InternetObject entry);
   // The entry, or nothing for a handle not handed out or already closed.
-  std::optional<InternetHandle> Find(HINTERNET handle) const;
+  std::optional<InternetObject> Find(HINTERNET handle) const;
   // Closes the handle and those opened from it, cancelling their requests,
   // as WinINet does; false for a handle not handed out or already closed.
   bool Close(HINTERNET handle);
@@ -48,7 +49,7 @@ class InternetHandleTable {
 
  private:
   mutable std::mutex m_mutex;
-  std::map<uintptr_t, InternetHandle> m_handles;
+  std::map<uintptr_t, InternetObject> m_handles;
   uintptr_t m_nextHandle = 0xCC0004;
 };
 

@@ -66,7 +66,7 @@ void SetReadHook(std::function<void()> hook) {
 
 }  // namespace qel::platform
 
-using qel::platform::InternetHandle;
+using qel::platform::InternetObject;
 using qel::platform::InternetHandleTable;
 
 HINTERNET InternetOpenA(LPCSTR lpszAgent, DWORD dwAccessType, LPCSTR, LPCSTR, DWORD dwFlags) {
@@ -87,7 +87,7 @@ HINTERNET InternetOpenA(LPCSTR lpszAgent, DWORD dwAccessType, LPCSTR, LPCSTR, DW
     session->connectMs = state.connectMs;
     session->receiveMs = state.receiveMs;
   }
-  InternetHandle entry;
+  InternetObject entry;
   entry.session = std::move(session);
   return InternetHandleTable::Instance().Add(std::move(entry));
 }
@@ -118,7 +118,7 @@ HINTERNET InternetOpenUrlA(HINTERNET hInternet, LPCSTR lpszUrl, LPCSTR lpszHeade
   // Registered before it is sent, so that closing the root meanwhile
   // cancels it, as it does in WinINet.
   auto request = std::make_shared<qel::platform::InternetRequest>(std::move(settings));
-  InternetHandle entry;
+  InternetObject entry;
   entry.request = request;
   entry.parent = hInternet;
   HINTERNET handle = table.Add(std::move(entry));
