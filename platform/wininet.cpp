@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -33,6 +34,19 @@ struct InternetState {
 InternetState& State() {
   static auto* const state = new InternetState();  // as the handle table
   return *state;
+}
+
+// The URL request a handle names; nothing, with the last error set, for a
+// handle that is not open or names a session.
+std::optional<InternetObject> FindRequest(HINTERNET handle) {
+  auto found = InternetHandleTable::Instance().Find(handle);
+  if (!found) {
+    SetLastError(ERROR_INVALID_HANDLE);
+  } else if (!found->request) {
+    SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+    found.reset();
+  }
+  return found;
 }
 
 HINTERNET FailWith(DWORD error) {
@@ -132,15 +146,8 @@ HINTERNET InternetOpenUrlA(HINTERNET hInternet, LPCSTR lpszUrl, LPCSTR lpszHeade
 
 BOOL InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesToRead,
                       LPDWORD lpdwNumberOfBytesRead) {
-  const auto file = InternetHandleTable::Instance().Find(hFile);
-  if (!file) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (!file->request) {
-    SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
-    return FALSE;
-  }
+  const auto file = qel::platform::FindRequest(hFile);
+  if (!file) return FALSE;
   if (lpdwNumberOfBytesRead == nullptr || (lpBuffer == nullptr && dwNumberOfBytesToRead > 0)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -207,15 +214,8 @@ BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
 
 BOOL HttpQueryInfoA(HINTERNET hRequest, DWORD dwInfoLevel, LPVOID lpBuffer,
                     LPDWORD lpdwBufferLength, LPDWORD) {
-  const auto file = InternetHandleTable::Instance().Find(hRequest);
-  if (!file) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (!file->request) {
-    SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
-    return FALSE;
-  }
+  const auto file = qel::platform::FindRequest(hRequest);
+  if (!file) return FALSE;
   if (lpdwBufferLength == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
