@@ -58,6 +58,14 @@ struct Client {
     if (object) advised.emplace(object.Get(), sink.Get());
   }
   bool Ready() const { return object && advised && advised->Result() == S_OK; }
+  // Why it is not ready: creation's and connection's results.
+  std::string Failure() const {
+    char text[64];
+    std::snprintf(text, sizeof(text), "created 0x%08lx, connected 0x%08lx",
+                  static_cast<unsigned long>(created),
+                  static_cast<unsigned long>(advised ? advised->Result() : E_FAIL));
+    return text;
+  }
   // Lets go of the object as a host does: disconnect, then release.
   void Release() {
     advised.reset();
@@ -95,7 +103,8 @@ class ServerHold {
     {
       std::vector<std::unique_ptr<Client>> fill;
       for (size_t i = 0; i < com::ObjectThreads::kMaxThreads; ++i) {
-        ASSERT_TRUE(fill.emplace_back(std::make_unique<Client>())->Ready()) << i;
+        const Client& client = *fill.emplace_back(std::make_unique<Client>());
+        ASSERT_TRUE(client.Ready()) << "object " << i << ": " << client.Failure();
       }
     }
     PumpFor(500ms);
@@ -326,7 +335,7 @@ class FaultComPool : public FaultCom {};
 // Servers that hold a check for good. This run's server is started with its
 // checks' limits shortened (see fault_tests.cmake): each check ends at its
 // limit with a time-out, once, and the given-up downloads leave nothing
-// behind.
+// behind but what Wine itself keeps.
 class FaultComHostile : public FaultCom {
  protected:
   // Wine's InternetCloseHandle reads a body of declared length to its end, so
@@ -378,7 +387,7 @@ TEST_F(FaultComPool, AHundredObjectsAliveAtOnceEachCheckOnce) {
   std::vector<std::unique_ptr<Client>> clients;
   for (size_t i = 0; i < kObjects; ++i) {
     auto& client = clients.emplace_back(std::make_unique<Client>());
-    ASSERT_TRUE(client->Ready()) << "object " << i << ": 0x" << std::hex << client->created;
+    ASSERT_TRUE(client->Ready()) << "object " << i << ": " << client->Failure();
     ASSERT_EQ(StartCheck(client->object.Get(), url), S_OK) << i;
   }
   ASSERT_TRUE(PumpUntil(
@@ -440,8 +449,7 @@ TEST_F(FaultComPool, ObjectsComeAndGoAcrossTheServersLifeWithItsThreadsKept) {
     std::vector<std::unique_ptr<Client>> clients;
     for (size_t i = 0; i < kPerWave; ++i) {
       auto& client = clients.emplace_back(std::make_unique<Client>());
-      ASSERT_TRUE(client->Ready())
-          << "object " << wave * kPerWave + i << ": 0x" << std::hex << client->created;
+      ASSERT_TRUE(client->Ready()) << "object " << wave * kPerWave + i << ": " << client->Failure();
       ASSERT_EQ(StartCheck(client->object.Get(), url), S_OK);
       ASSERT_TRUE(PumpUntil([&] { return !client->sink->Events().empty(); }));
       EXPECT_EQ(client->sink->Events()[0].number, 0);
