@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
 # The soak run under Wine: N sequential checks on one object, then N objects
-# with one check each, against the out-of-process server and a loopback
-# server in the host. Every 1000 checks it prints the server's handle count,
-# thread count and private bytes as Windows shows them and, since Wine 8
-# shows neither handles nor private bytes of another process, the server's
-# Linux process as well: threads, open descriptors, resident memory.
+# with one check each, then S objects made 3 s apart with one check each while
+# one object holds the server, against the out-of-process server and a
+# loopback server in the host. Every 1000 checks (and after every spaced
+# object) it prints the server's handle count, thread count and private bytes
+# as Windows shows them and, since Wine 8 shows neither handles nor private
+# bytes of another process, the server's Linux process as well: threads, open
+# descriptors, resident memory, and how many threads of its own (not Wine's
+# named helpers) it has been seen with so far.
 # Not part of the test command.
-# Usage: scripts/soak.sh [N] [Windows build dir]   (defaults 10000, build/win)
+# Usage: scripts/soak.sh [N] [Windows build dir] [S]   (defaults 10000, build/win, 100)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 count=${1:-10000}
 build=${2:-build/win}
+spaced=${3:-100}
 
 source scripts/wine_env.sh
 echo "=== soak: build ($build) ==="
@@ -26,27 +30,41 @@ trap 'wine "$server" /UnregServer </dev/null >/dev/null 2>&1 || true
 cmake --build "$build" -j "$(nproc)" --target QELUpdateCheck1_1 soak_host </dev/null
 wine "$server" /RegServer </dev/null
 
-# The server of this build tree, seen from Linux.
+# The server of this build tree, seen from Linux, into $view. Not run in a
+# subshell: it counts the threads it has seen from call to call.
 linux_view() {
   local pattern pid
   pattern=$(printf '%s' "$server" | sed 's|/|.|g')
   pid=$(pgrep -f "$pattern" | head -n 1 || true)
   if [ -z "$pid" ]; then
-    echo "(server not found)"
+    view="(server not found)"
     return
   fi
-  printf 'linux: %s threads, %s fds, %s KiB resident' \
+  # Wine names its own helper threads (wine_rpcrt4_io, ...); the server's
+  # threads keep the process's name.
+  local task
+  for task in /proc/"$pid"/task/*; do
+    case "$(cat "$task/comm" 2>/dev/null)" in
+    wine_*) ;;
+    *) own_seen[${task##*/}]=1 ;;
+    esac
+  done
+  printf -v view 'linux: %s threads, %s fds, %s KiB resident, %s own threads seen' \
     "$(awk '/^Threads:/ {print $2}' "/proc/$pid/status")" \
     "$(find "/proc/$pid/fd" -mindepth 1 -maxdepth 1 | wc -l)" \
-    "$(awk '/^VmRSS:/ {print $2}' "/proc/$pid/status")"
+    "$(awk '/^VmRSS:/ {print $2}' "/proc/$pid/status")" \
+    "${#own_seen[@]}"
 }
+declare -A own_seen=()
+view=
 
-echo "=== soak: $count checks per phase ==="
+echo "=== soak: $count checks per phase, $spaced spaced objects ==="
 status=0
-wine "$root/$build/bench/wine/soak_host.exe" "$count" </dev/null | while IFS= read -r line; do
+wine "$root/$build/bench/wine/soak_host.exe" "$count" "$spaced" </dev/null | while IFS= read -r line; do
   line=${line%$'\r'}
   if [[ $line =~ ^\ *[0-9]+\ +[0-9]+\ +[0-9]+ ]]; then
-    echo "$line   $(linux_view)"
+    linux_view
+    echo "$line   $view"
   else
     echo "$line"
   fi

@@ -1,6 +1,7 @@
 // QELUpdateCheck1_1.exe: the out-of-process server for UpdateCheck. It shows
 // no window; its switches register or unregister it, and COM starts it with
-// -Embedding to serve hosts until their last object has gone.
+// -Embedding to serve hosts until their last object has gone (or, if no
+// host takes it up, for a few seconds).
 
 #include <windows.h>
 
@@ -11,6 +12,7 @@
 #include "server/com_ptr.h"
 #include "server/command_line.h"
 #include "server/connection_limits.h"
+#include "server/idle_exit.h"
 #include "server/object_threads.h"
 #include "server/registration.h"
 #include "server/server_lifetime.h"
@@ -24,9 +26,13 @@ constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-void RunMessageLoop() {
+// Ends when the last object or lock has gone, or when nothing has held the
+// server for a while.
+void RunMessageLoop(const ServerLifetime& lifetime) {
+  const IdleExit idle;
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (idle.Due(msg, lifetime)) break;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
@@ -43,8 +49,7 @@ HRESULT Serve() {
                                      REGCLS_MULTIPLEUSE | REGCLS_SUSPENDED, &cookie);
   if (FAILED(hr)) return hr;
   hr = CoResumeClassObjects();
-  // Ends when the last object or lock has gone.
-  if (SUCCEEDED(hr)) RunMessageLoop();
+  if (SUCCEEDED(hr)) RunMessageLoop(lifetime);
   CoRevokeClassObject(cookie);
   threads.JoinAll();
   return hr;

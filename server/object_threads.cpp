@@ -2,12 +2,14 @@
 
 #include <objbase.h>
 
+#include <algorithm>
 #include <utility>
 
-#include "server/com_ptr.h"
 #include "server/type_library.h"
 #include "server/unique_handle.h"
 #include "server/update_check_object.h"
+#include "trigger/modTimer.h"
+#include "trigger/thread_mailbox.h"
 
 namespace qel::com {
 
@@ -26,84 +28,24 @@ struct ObjectThreads::Handoff {
   }
 };
 
-namespace {
-
-using Handoff = ObjectThreads::Handoff;
-using Worker = ObjectThreads::Worker;
-
-void RunMessageLoop() noexcept {
-  MSG msg;
-  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
+// An object's place on its thread, given back once: when the object dies, or
+// at once if it could not be made.
+struct ObjectThreads::ObjectHold {
+  ObjectHold(ObjectThreads& threads, Worker& owner) noexcept : pool(threads), worker(owner) {}
+  void Drop() noexcept {
+    if (!dropped) {
+      dropped = true;
+      pool.ObjectGone(worker);
+    }
   }
-}
-
-// Makes one object on this thread and hands it over; true if it is being
-// served, false if it could not be made (and is gone already).
-bool MakeObject(ITypeLib* library, CheckLimits limits, Handoff& job) noexcept {
-  HRESULT hr = library ? S_OK : TYPE_E_CANTLOADLIBRARY;
-  ComPtr<IUnknown> object;
-  // The object's last release ends the message loop below.
-  if (SUCCEEDED(hr))
-    hr = UpdateCheckObject::Create(
-        *library, limits, [] { PostQuitMessage(0); }, object);
-  IStream* stream = nullptr;
-  if (SUCCEEDED(hr)) hr = CoMarshalInterThreadInterfaceInStream(job.iid, object.Get(), &stream);
-  job.Complete(hr, stream);
-  // From here the marshalled reference alone keeps the object.
-  return SUCCEEDED(hr);
-}
-
-// The object thread's whole life: objects one after another, until it has
-// waited too long for the next or is asked to end. Nothing leaves it by
-// exception.
-void RunObjectThread(Worker& worker, ServerLifetime& lifetime, CheckLimits limits) noexcept {
-  const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  ComPtr<ITypeLib> library;
-  if (SUCCEEDED(init) && FAILED(LoadServerTypeLibrary(library))) library.Reset();
-  for (;;) {
-    std::shared_ptr<Handoff> job;
-    {
-      std::unique_lock lock(worker.mutex);
-      worker.wake.wait_for(lock, ObjectThreads::kIdleWait,
-                           [&] { return worker.job || worker.quit; });
-      if (!worker.job || FAILED(init)) {
-        worker.ended = true;
-        worker.idle = false;
-        if (worker.job) worker.job->Complete(init, nullptr);
-        job = std::exchange(worker.job, nullptr);
-      } else {
-        job = std::exchange(worker.job, nullptr);
-      }
-    }
-    if (worker.ended) {
-      if (job) lifetime.Release();
-      break;
-    }
-    if (MakeObject(library.Get(), limits, *job)) RunMessageLoop();
-    // A quit left behind by an object that could not be handed over must not
-    // end the next object's loop.
-    MSG stale;
-    while (PeekMessageW(&stale, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
-    }
-    {
-      // Idle before the server may learn that its last object has gone.
-      std::lock_guard lock(worker.mutex);
-      worker.idle = true;
-    }
-    lifetime.Release();
-  }
-  library.Reset();
-  if (SUCCEEDED(init)) CoUninitialize();
-}
-
-}  // namespace
+  ObjectThreads& pool;
+  Worker& worker;
+  bool dropped = false;  // touched on the worker's thread only
+};
 
 HRESULT ObjectThreads::CreateObject(REFIID iid, void** out) noexcept {
   if (!out) return E_POINTER;
   *out = nullptr;
-  JoinEnded();
 
   std::shared_ptr<Handoff> handoff;
   try {
@@ -114,29 +56,42 @@ HRESULT ObjectThreads::CreateObject(REFIID iid, void** out) noexcept {
   if (!handoff->ready) return HRESULT_FROM_WIN32(GetLastError());
 
   m_lifetime.AddRef();
-  bool handed = false;
-  for (const auto& worker : m_workers) {
-    std::lock_guard lock(worker->mutex);
-    if (worker->idle && !worker->ended && !worker->job) {
-      worker->idle = false;
-      worker->job = handoff;
-      worker->wake.notify_one();
-      handed = true;
-      break;
+  Worker* worker = nullptr;
+  std::shared_ptr<ThreadMailbox> wake;
+  {
+    std::lock_guard lock(m_mutex);
+    Worker* const least = LeastLoaded();
+    if (!least || (least->objects > 0 && m_workers.size() < kMaxThreads)) {
+      worker = StartWorker(handoff);
+    }
+    if (!worker && least) {
+      try {
+        least->jobs.push_back(handoff);
+        ++least->objects;
+        worker = least;
+        wake = least->mailbox;  // null while the thread starts: it drains its queue then
+      } catch (...) {
+      }
     }
   }
-  if (!handed) {
+  if (!worker) {
+    m_lifetime.Release();
+    return E_OUTOFMEMORY;
+  }
+  if (wake) {
+    bool posted = false;
     try {
-      auto worker = std::make_unique<Worker>();
-      worker->job = handoff;
-      Worker& started = *worker;
-      ServerLifetime& lifetime = m_lifetime;
-      const CheckLimits limits = m_limits;
-      worker->thread = std::thread(
-          [&started, &lifetime, limits] { RunObjectThread(started, lifetime, limits); });
-      m_workers.push_back(std::move(worker));
+      posted = wake->Post([this, worker] { RunJobs(*worker); });
     } catch (...) {
-      m_lifetime.Release();
+    }
+    bool unqueued = false;
+    if (!posted) {
+      std::lock_guard lock(m_mutex);
+      unqueued = Unqueue(*worker, *handoff);
+    }
+    // Otherwise an earlier wake-up has taken it.
+    if (unqueued) {
+      ObjectGone(*worker);
       return E_OUTOFMEMORY;
     }
   }
@@ -151,7 +106,7 @@ HRESULT ObjectThreads::CreateObject(REFIID iid, void** out) noexcept {
   auto stream = ComPtr<IStream>::Attach(handoff->stream);
   hr = CoUnmarshalInterface(stream.Get(), iid, out);
   if (FAILED(hr)) {
-    // Give the object its reference back, or its thread would wait forever.
+    // Give the object its reference back, or it would live for good.
     LARGE_INTEGER start{};
     stream->Seek(start, STREAM_SEEK_SET, nullptr);
     CoReleaseMarshalData(stream.Get());
@@ -159,32 +114,151 @@ HRESULT ObjectThreads::CreateObject(REFIID iid, void** out) noexcept {
   return hr;
 }
 
-void ObjectThreads::JoinAll() noexcept {
+ObjectThreads::Worker* ObjectThreads::LeastLoaded() noexcept {
+  Worker* least = nullptr;
   for (const auto& worker : m_workers) {
-    std::lock_guard lock(worker->mutex);
-    worker->quit = true;
-    worker->wake.notify_one();
+    if (!worker->ended && (!least || worker->objects < least->objects)) least = worker.get();
   }
+  return least;
+}
+
+ObjectThreads::Worker* ObjectThreads::StartWorker(std::shared_ptr<Handoff> first) noexcept {
+  if (m_workers.size() >= kMaxThreads) return nullptr;
+  try {
+    auto worker = std::make_unique<Worker>();
+    worker->jobs.push_back(std::move(first));
+    worker->objects = 1;
+    Worker& started = *worker;
+    m_workers.push_back(std::move(worker));
+    try {
+      started.thread = std::thread([this, &started] { Run(started); });
+    } catch (...) {
+      m_workers.pop_back();
+      return nullptr;
+    }
+    return &started;
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+bool ObjectThreads::Unqueue(Worker& worker, const Handoff& job) noexcept {
+  const auto it = std::find_if(worker.jobs.begin(), worker.jobs.end(),
+                               [&](const auto& queued) { return queued.get() == &job; });
+  if (it == worker.jobs.end()) return false;
+  worker.jobs.erase(it);
+  return true;
+}
+
+// The thread's whole life: the objects it is given, for as long as the
+// server serves. Nothing leaves it by exception.
+void ObjectThreads::Run(Worker& worker) noexcept {
+  const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  HRESULT hr = init;
+  std::shared_ptr<ThreadMailbox> mailbox;
+  if (SUCCEEDED(hr)) hr = LoadServerTypeLibrary(worker.library);
+  if (SUCCEEDED(hr)) {
+    try {
+      mailbox = modTimer::Mailbox();
+    } catch (...) {
+    }
+    if (!mailbox) hr = E_OUTOFMEMORY;
+  }
+  std::deque<std::shared_ptr<Handoff>> refused;
+  bool quit = false;
+  {
+    std::lock_guard lock(m_mutex);
+    worker.threadId = GetCurrentThreadId();
+    if (SUCCEEDED(hr)) {
+      worker.mailbox = mailbox;
+    } else {
+      worker.ended = true;
+      refused.swap(worker.jobs);
+    }
+    quit = worker.quit;
+  }
+  for (const auto& job : refused) {
+    job->Complete(hr, nullptr);
+    ObjectGone(worker);
+  }
+  if (SUCCEEDED(hr)) {
+    RunJobs(worker);
+    MSG msg;
+    while (!quit && GetMessageW(&msg, nullptr, 0, 0) > 0) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+  {
+    std::lock_guard lock(m_mutex);
+    worker.ended = true;
+  }
+  worker.library.Reset();
+  if (SUCCEEDED(init)) CoUninitialize();
+}
+
+void ObjectThreads::RunJobs(Worker& worker) noexcept {
+  for (;;) {
+    std::shared_ptr<Handoff> job;
+    {
+      std::lock_guard lock(m_mutex);
+      if (worker.jobs.empty()) return;
+      job = std::move(worker.jobs.front());
+      worker.jobs.pop_front();
+    }
+    MakeObject(worker, *job);
+  }
+}
+
+void ObjectThreads::MakeObject(Worker& worker, Handoff& job) noexcept {
+  std::shared_ptr<ObjectHold> hold;
+  ComPtr<IUnknown> object;
+  HRESULT hr = S_OK;
+  try {
+    hold = std::make_shared<ObjectHold>(*this, worker);
+    hr = UpdateCheckObject::Create(
+        *worker.library.Get(), m_limits, [hold] { hold->Drop(); }, object);
+  } catch (...) {
+    hr = E_OUTOFMEMORY;
+  }
+  IStream* stream = nullptr;
+  if (SUCCEEDED(hr)) hr = CoMarshalInterThreadInterfaceInStream(job.iid, object.Get(), &stream);
+  // From here the marshalled reference alone keeps the object; an object that
+  // could not be handed over goes now.
+  object.Reset();
+  job.Complete(hr, stream);
+  if (FAILED(hr)) {
+    if (hold) {
+      hold->Drop();
+    } else {
+      ObjectGone(worker);
+    }
+  }
+}
+
+void ObjectThreads::ObjectGone(Worker& worker) noexcept {
+  {
+    // Counted out before the server may learn that its last object has gone.
+    std::lock_guard lock(m_mutex);
+    --worker.objects;
+  }
+  m_lifetime.Release();
+}
+
+void ObjectThreads::JoinAll() noexcept {
+  {
+    std::lock_guard lock(m_mutex);
+    for (const auto& worker : m_workers) {
+      worker->quit = true;
+      if (worker->threadId != 0 && !worker->ended)
+        PostThreadMessageW(worker->threadId, WM_QUIT, 0, 0);
+    }
+  }
+  // Only this thread changes the list.
   for (const auto& worker : m_workers) {
     if (worker->thread.joinable()) worker->thread.join();
   }
   m_workers.clear();
-}
-
-void ObjectThreads::JoinEnded() noexcept {
-  for (auto it = m_workers.begin(); it != m_workers.end();) {
-    bool ended = false;
-    {
-      std::lock_guard lock((*it)->mutex);
-      ended = (*it)->ended;
-    }
-    if (ended) {
-      if ((*it)->thread.joinable()) (*it)->thread.join();
-      it = m_workers.erase(it);
-    } else {
-      ++it;
-    }
-  }
 }
 
 }  // namespace qel::com

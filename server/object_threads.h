@@ -1,64 +1,86 @@
-// Every UpdateCheck lives on a thread of its own: a single-threaded apartment
-// whose message loop runs the object's calls, timers and events until the
-// object's last release. Objects therefore never hold each other up.
+// The threads that UpdateCheck objects live on: single-threaded apartments
+// whose message loops run the objects' calls, timers and events.
 //
-// A thread whose object has gone waits a little for the next object before it
-// ends: Wine keeps resources of every apartment that has ever existed in the
-// process, so a server that made a thread per object ran out after about a
-// hundred objects. Reuse keeps the number of threads made near the peak
-// number of objects alive at once.
+// Wine keeps a resource of every apartment that has ever existed in the
+// process and stops serving altogether after about sixty, so threads are a
+// bounded pool: a thread, once made, is kept for the server's life and hosts
+// the next objects; a new one is made only when every thread has an object,
+// and never more than kMaxThreads. Past that, a new object shares the thread
+// with the fewest objects. Downloads run on threads of their own, so a shared
+// thread holds up little but the delivery of its objects' events.
 #pragma once
 
 #include <windows.h>
 
-#include <chrono>
-#include <condition_variable>
+#include <oaidl.h>
+
+#include <cstddef>
+#include <deque>
 #include <list>
 #include <memory>
 #include <mutex>
 #include <thread>
 
 #include "retrieval/check_limits.h"
+#include "server/com_ptr.h"
 #include "server/server_lifetime.h"
+
+namespace qel {
+class ThreadMailbox;
+}
 
 namespace qel::com {
 
 class ObjectThreads {
  public:
+  // Well under Wine's ceiling of apartments per process.
+  static constexpr size_t kMaxThreads = 32;
+
   ObjectThreads(ServerLifetime& lifetime, CheckLimits limits) noexcept
       : m_lifetime(lifetime), m_limits(limits) {}
   ObjectThreads(const ObjectThreads&) = delete;
   ObjectThreads& operator=(const ObjectThreads&) = delete;
   ~ObjectThreads() { JoinAll(); }
 
-  // Makes a new object on an idle thread, or a new thread, and hands back its
-  // interface `iid`, usable from the calling apartment. Call from one thread
-  // only.
+  // Makes a new object on a thread of the pool and hands back its interface
+  // `iid`, usable from the calling apartment. Call from one thread only
+  // (calls that arrive while it waits may nest).
   HRESULT CreateObject(REFIID iid, void** out) noexcept;
 
-  // Ends every idle thread and waits for every object thread to end.
+  // Ends every thread, once no object is left, and waits for them.
   void JoinAll() noexcept;
 
-  // How long a thread without an object waits for the next one.
-  static constexpr std::chrono::milliseconds kIdleWait{2000};
-
   struct Handoff;
+  struct ObjectHold;
   struct Worker {
     std::thread thread;
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::shared_ptr<Handoff> job;  // the next object to make; set while idle
-    bool idle = false;             // waiting for a job
-    bool ended = false;            // the thread has left its loop
-    bool quit = false;             // asked to end
+    DWORD threadId = 0;
+    // Set by the thread once it serves; it drains `jobs` when woken here.
+    std::shared_ptr<ThreadMailbox> mailbox;
+    std::deque<std::shared_ptr<Handoff>> jobs;  // objects to make, in order
+    size_t objects = 0;                         // live, or on their way
+    bool ended = false;                         // could not start, or has ended
+    bool quit = false;                          // asked to end
+    ComPtr<ITypeLib> library;                   // touched on the thread only
   };
 
  private:
-  void JoinEnded() noexcept;
+  // All of these with m_mutex held.
+  Worker* LeastLoaded() noexcept;
+  Worker* StartWorker(std::shared_ptr<Handoff> first) noexcept;
+  bool Unqueue(Worker& worker, const Handoff& job) noexcept;
+
+  void Run(Worker& worker) noexcept;
+  void RunJobs(Worker& worker) noexcept;
+  void MakeObject(Worker& worker, Handoff& job) noexcept;
+  // An object of `worker` has gone, or was never made.
+  void ObjectGone(Worker& worker) noexcept;
 
   ServerLifetime& m_lifetime;
   const CheckLimits m_limits;
-  std::list<std::unique_ptr<Worker>> m_workers;
+  // Guards the workers' queues, counts and states, and the list.
+  std::mutex m_mutex;
+  std::list<std::unique_ptr<Worker>> m_workers;  // every thread ever made
 };
 
 }  // namespace qel::com

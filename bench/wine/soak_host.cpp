@@ -1,14 +1,17 @@
 // The soak run: N sequential checks on one object, then N objects with one
-// check each, against the out-of-process server and this program's own
-// loopback server. Every 1000 checks it prints the server's handle count,
+// check each, then S objects made 3 s apart with one check each (so that the
+// server's object threads sit idle between them), against the
+// out-of-process server and this program's own loopback server. Every 1000
+// checks, and after every spaced object, it prints the server's handle count,
 // thread count and private bytes, which should stay flat after warm-up.
-//   soak_host [N]   (default 10000)
+//   soak_host [N] [S]   (defaults 10000 and 100)
 
 #include <windows.h>
 
 #include <objbase.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -28,6 +31,7 @@ using namespace qel::test;
 using qel::bench::Clock;
 
 constexpr int kReportEvery = 1000;
+constexpr auto kSpacing = std::chrono::seconds(3);
 
 // One check to its completion; false if it failed or did not end.
 bool Check(_UpdateCheck* object, const EventSink& sink, const qel::com::Bstr& url) {
@@ -35,6 +39,50 @@ bool Check(_UpdateCheck* object, const EventSink& sink, const qel::com::Bstr& ur
   if (FAILED(object->StartCheck(url.Get()))) return false;
   if (!PumpUntil([&] { return sink.Events().size() > before; })) return false;
   return sink.Events().back().number == 0;
+}
+
+// One check on a new object; false if it failed. A server that no longer
+// serves new objects stays that way: `hr` tells, and the phase ends.
+bool CheckOnNewObject(const qel::com::Bstr& url, HRESULT& hr) {
+  hr = E_FAIL;
+  const auto object = CreateUpdateCheck(&hr);
+  const auto sink = EventSink::Create();
+  std::optional<Advised> advised;
+  if (object) {
+    advised.emplace(object.Get(), sink.Get());
+    hr = advised->Result();
+  }
+  return SUCCEEDED(hr) && Check(object.Get(), *sink.Get(), url);
+}
+
+// Objects made kSpacing apart while the caller's object holds the server: a
+// row after each. Returns the failed checks.
+int SpacedPhase(int count, const ServerWatch& watch, const qel::com::Bstr& url) {
+  std::printf("\none check on each of %d new objects, made %lld s apart\n%8s %8s %8s %14s %10s\n",
+              count, static_cast<long long>(kSpacing.count()), "objects", "handles", "threads",
+              "private bytes", "ms/check");
+  int failures = 0;
+  size_t most = 0;
+  for (int i = 1; i <= count; ++i) {
+    if (i > 1) PumpFor(kSpacing);
+    const auto started = Clock::now();
+    HRESULT hr = E_FAIL;
+    if (!CheckOnNewObject(url, hr)) ++failures;
+    if (FAILED(hr)) {
+      std::printf("object %d could not be created and connected (0x%08lx): phase ends\n", i,
+                  static_cast<unsigned long>(hr));
+      failures += count - i;
+      break;
+    }
+    const double ms = qel::bench::Milliseconds(Clock::now() - started);
+    const ServerFootprint f = watch.Footprint();
+    most = std::max(most, f.threads);
+    std::printf("%8d %8lu %8zu %14zu %10.2f\n", i, f.handles, f.threads, f.privateBytes, ms);
+    std::fflush(stdout);
+  }
+  std::printf("spaced objects: %d of %d checks succeeded; at most %zu server threads at once\n",
+              count - failures, count, most);
+  return failures;
 }
 
 // The figures of one phase, each taken after a further kReportEvery checks.
@@ -81,7 +129,7 @@ class Report {
   std::vector<ServerFootprint> m_rows;
 };
 
-int Soak(int count) {
+int Soak(int count, int spaced) {
   qel::bench::PrintHeader("soak: checks against the out-of-process server");
   LoopbackServer web;
   const std::string path = "/soak.txt";
@@ -99,7 +147,8 @@ int Soak(int count) {
     std::fprintf(stderr, "cannot find the one server process\n");
     return 1;
   }
-  std::printf("server process %lu, %d checks per phase\n", watch->Id(), count);
+  std::printf("server process %lu, %d checks per phase, %d spaced objects\n", watch->Id(), count,
+              spaced);
   int failures = 0;
 
   {
@@ -116,26 +165,19 @@ int Soak(int count) {
     Report report("one check on each of N new objects", *watch);
     for (int i = 1; i <= count; ++i) {
       HRESULT hr = E_FAIL;
-      const auto object = CreateUpdateCheck(&hr);
-      const auto sink = EventSink::Create();
-      std::optional<Advised> advised;
-      if (object) {
-        advised.emplace(object.Get(), sink.Get());
-        hr = advised->Result();
-      }
-      // A server that no longer serves new objects stays that way: say when.
+      if (!CheckOnNewObject(url, hr)) ++failures;
       if (FAILED(hr)) {
         std::printf("object %d could not be created and connected (0x%08lx): phase ends\n", i,
                     static_cast<unsigned long>(hr));
-        failures += count - i + 1;
+        failures += count - i;
         break;
       }
-      if (!Check(object.Get(), *sink.Get(), url)) ++failures;
       if (i % kReportEvery == 0) report.Row(i);
     }
     report.Verdict();
   }
-  std::printf("failed checks: %d of %d\n", failures, 2 * count);
+  if (spaced > 0) failures += SpacedPhase(spaced, *watch, url);
+  std::printf("failed checks: %d of %d\n", failures, 2 * count + spaced);
   return failures == 0 ? 0 : 1;
 }
 
@@ -143,12 +185,13 @@ int Soak(int count) {
 
 int main(int argc, char** argv) {
   const int count = argc > 1 ? std::atoi(argv[1]) : 10000;
-  if (count <= 0) {
-    std::fprintf(stderr, "usage: soak_host [N]\n");
+  const int spaced = argc > 2 ? std::atoi(argv[2]) : 100;
+  if (count <= 0 || spaced < 0) {
+    std::fprintf(stderr, "usage: soak_host [N] [S]\n");
     return 2;
   }
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
-  const int result = Soak(count);
+  const int result = Soak(count, spaced);
   CoUninitialize();
   return result;
 }

@@ -170,8 +170,6 @@ std::wstring ServerPath() {
 
 std::wstring SiblingPath(const wchar_t* fileName) { return ModuleDirectory() + fileName; }
 
-namespace {}  // namespace
-
 std::vector<DWORD> ServerProcessIds() {
   std::vector<DWORD> ids;
   const com::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
@@ -202,6 +200,22 @@ ChildProcess::~ChildProcess() {
     TerminateProcess(m_process.Get(), 1);
     WaitForSingleObject(m_process.Get(), 10000);
   }
+}
+
+std::unique_ptr<ChildProcess> StartChild(const std::wstring& path, const std::wstring& arguments) {
+  std::wstring commandLine = L"\"" + path + L"\" " + arguments;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    return nullptr;
+  }
+  return std::make_unique<ChildProcess>(process);
+}
+
+std::wstring HandleArgument(HANDLE handle) {
+  return std::to_wstring(reinterpret_cast<uintptr_t>(handle));
 }
 
 int RunServer(const std::wstring& switchText) {

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <variant>
@@ -160,5 +161,12 @@ class ChildProcess {
   com::UniqueHandle m_process;
   com::UniqueHandle m_thread;
 };
+
+// Starts `path` with `arguments`, handing it this process's inheritable
+// handles; null if it could not be started.
+std::unique_ptr<ChildProcess> StartChild(const std::wstring& path, const std::wstring& arguments);
+
+// A handle as a child process finds it on its command line.
+std::wstring HandleArgument(HANDLE handle);
 
 }  // namespace qel::test

@@ -10,17 +10,17 @@
 namespace qel::test {
 namespace {
 
-size_t ThreadCount(DWORD processId) {
+std::vector<DWORD> ThreadIdsOf(DWORD processId) {
+  std::vector<DWORD> ids;
   const com::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-  if (!snapshot) return 0;
+  if (!snapshot) return ids;
   THREADENTRY32 entry{};
   entry.dwSize = sizeof(entry);
-  size_t count = 0;
   for (BOOL more = Thread32First(snapshot.Get(), &entry); more;
        more = Thread32Next(snapshot.Get(), &entry)) {
-    if (entry.th32OwnerProcessID == processId) ++count;
+    if (entry.th32OwnerProcessID == processId) ids.push_back(entry.th32ThreadID);
   }
-  return count;
+  return ids;
 }
 
 }  // namespace
@@ -37,7 +37,7 @@ std::optional<ServerWatch> ServerWatch::Attach() {
 ServerFootprint ServerWatch::Footprint() const {
   ServerFootprint footprint;
   GetProcessHandleCount(m_process.Get(), &footprint.handles);
-  footprint.threads = ThreadCount(m_id);
+  footprint.threads = ThreadIdsOf(m_id).size();
   PROCESS_MEMORY_COUNTERS_EX memory{};
   memory.cb = sizeof(memory);
   if (GetProcessMemoryInfo(m_process.Get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
@@ -47,6 +47,8 @@ ServerFootprint ServerWatch::Footprint() const {
   }
   return footprint;
 }
+
+std::vector<DWORD> ServerWatch::ThreadIds() const { return ThreadIdsOf(m_id); }
 
 bool ServerWatch::Running() const {
   return WaitForSingleObject(m_process.Get(), 0) == WAIT_TIMEOUT;

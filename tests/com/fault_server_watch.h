@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <vector>
 
 #include "server/unique_handle.h"
 
@@ -31,6 +32,8 @@ class ServerWatch {
 
   DWORD Id() const { return m_id; }
   ServerFootprint Footprint() const;
+  // The ids of the process's threads now.
+  std::vector<DWORD> ThreadIds() const;
   bool Running() const;
 
  private:

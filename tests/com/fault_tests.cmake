@@ -14,10 +14,10 @@ add_executable(qel_fault_com_tests fault_com_test.cpp)
 target_link_libraries(qel_fault_com_tests PRIVATE qel_com_test_support qel_fault_watch GTest::gtest)
 add_dependencies(qel_fault_com_tests qel_fault_host QELUpdateCheck1_1)
 
-# A killed host's case and the hundred objects each have a server of their
-# own: a separate run of the same program.
+# A killed host's case and the pool of object threads each have a server of
+# their own: a separate run of the same program.
 add_test(NAME com_fault_suite COMMAND qel_fault_com_tests
-         --gtest_filter=-FaultComKilledHost.*:FaultComHundred.*:FaultComHostile*)
+         --gtest_filter=-FaultComKilledHost.*:FaultComPool.*:FaultComHostile*)
 # Hostile servers, against a server whose checks' limits are shortened to
 # 1.5 s through the environment it inherits from this run.
 add_test(NAME com_fault_hostile COMMAND qel_fault_com_tests --gtest_filter=FaultComHostile*)
@@ -27,19 +27,18 @@ set_tests_properties(com_fault_hostile PROPERTIES
   ENVIRONMENT "${QEL_COM_ENV};QELUPDATECHECK_TEST_LIMIT_MS=1500"
   DEPENDS com_fault_suite
   TIMEOUT 120)
-add_test(NAME com_fault_hundred_objects COMMAND qel_fault_com_tests
-         --gtest_filter=FaultComHundred.*)
+add_test(NAME com_fault_pool COMMAND qel_fault_com_tests --gtest_filter=FaultComPool.*)
 add_test(NAME com_fault_killed_host COMMAND qel_fault_com_tests
          --gtest_filter=FaultComKilledHost.*)
-set_tests_properties(com_fault_suite com_fault_hundred_objects com_fault_killed_host PROPERTIES
+set_tests_properties(com_fault_suite com_fault_pool com_fault_killed_host PROPERTIES
   FIXTURES_REQUIRED qel_com_server
   RESOURCE_LOCK qel_com_server
   ENVIRONMENT "${QEL_COM_ENV}"
   TIMEOUT 300)
 set_tests_properties(com_fault_suite PROPERTIES DEPENDS com_suite)
-set_tests_properties(com_fault_hundred_objects PROPERTIES DEPENDS com_fault_hostile)
+set_tests_properties(com_fault_pool PROPERTIES DEPENDS com_fault_hostile)
 # Last of all the suites that activate the server: a killed host's object
 # may keep the server up, and a server ended from outside stays registered
 # with Wine's RPC service, so that no later activation succeeds.
 set_tests_properties(com_fault_killed_host PROPERTIES
-  DEPENDS "com_fault_hundred_objects;script_update_check_host_js;script_update_check_host_vbs;tool_timeout_under_wine")
+  DEPENDS "com_fault_pool;script_update_check_host_js;script_update_check_host_vbs;tool_timeout_under_wine")

@@ -17,7 +17,7 @@ std::vector<HostileResponse> HostileResponses() {
       {"accepts and never answers", "/stall?ms=" + std::to_string(LoopbackServer::kForeverMs),
        {kTimedOut}},
       {"stalls after the headers", "/hang-after-headers", {kTimedOut}},
-      {"trickles", "/trickle?ms=100", {kTimedOut}},
+      {"trickles", "/trickle?ms=100", {kTimedOut}, true},
       {"endless body with a declared length", "/endless-declared", {kTimedOut, kTooLarge}},
       {"endless chunked body", "/endless-chunked", {kTimedOut, kTooLarge}},
       {"endless header lines", "/endless-headers", {kTimedOut, kBadResponse}, true},

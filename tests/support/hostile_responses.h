@@ -14,7 +14,8 @@ struct HostileResponse {
   std::string path;              // on the loopback server
   std::vector<int32_t> numbers;  // what the check may end with
   // Wine's WinINet goes on reading such a response after the check has
-  // given it up (nothing there ends its call), until the process ends.
+  // given it up, since nothing there ends a call under way: until the process
+  // ends, or for a trickle until the read's 256 bytes have come.
   bool wineReadsOn = false;
 };
 
