@@ -20,9 +20,9 @@ struct RequestSettings {
   std::string agent;       // sent as User-Agent unless empty
   bool useDirect = false;  // ignore the environment's proxy settings
   bool followRedirects = true;
-  bool noCache = false;              // ask proxies and caches to go to the origin
-  long connectMs = 0;                // 0: no limit
-  long receiveMs = 0;                // 0: no limit
+  bool noCache = false;  // ask proxies and caches to go to the origin
+  long connectMs = 0;    // 0: no limit
+  long receiveMs = 0;    // 0: no limit
 };
 
 class InternetRequest {

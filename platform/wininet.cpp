@@ -80,8 +80,8 @@ void SetReadHook(std::function<void()> hook) {
 
 }  // namespace qel::platform
 
-using qel::platform::InternetObject;
 using qel::platform::InternetHandleTable;
+using qel::platform::InternetObject;
 
 HINTERNET InternetOpenA(LPCSTR lpszAgent, DWORD dwAccessType, LPCSTR, LPCSTR, DWORD dwFlags) {
   // The stand-in is synchronous only, and takes its proxy from the

@@ -117,7 +117,10 @@ HRESULT ObjectThreads::CreateObject(REFIID iid, void** out) noexcept {
 ObjectThreads::Worker* ObjectThreads::LeastLoaded() noexcept {
   Worker* least = nullptr;
   for (const auto& worker : m_workers) {
-    if (!worker->ended && (!least || worker->objects < least->objects)) least = worker.get();
+    if (worker->state != Worker::State::kEnded && worker->state != Worker::State::kQuitting &&
+        (!least || worker->objects < least->objects)) {
+      least = worker.get();
+    }
   }
   return least;
 }
@@ -169,13 +172,14 @@ void ObjectThreads::Run(Worker& worker) noexcept {
   {
     std::lock_guard lock(m_mutex);
     worker.threadId = GetCurrentThreadId();
+    quit = worker.state == Worker::State::kQuitting;
     if (SUCCEEDED(hr)) {
       worker.mailbox = mailbox;
+      if (!quit) worker.state = Worker::State::kServing;
     } else {
-      worker.ended = true;
+      worker.state = Worker::State::kEnded;
       refused.swap(worker.jobs);
     }
-    quit = worker.quit;
   }
   for (const auto& job : refused) {
     job->Complete(hr, nullptr);
@@ -191,7 +195,7 @@ void ObjectThreads::Run(Worker& worker) noexcept {
   }
   {
     std::lock_guard lock(m_mutex);
-    worker.ended = true;
+    worker.state = Worker::State::kEnded;
   }
   worker.library.Reset();
   if (SUCCEEDED(init)) CoUninitialize();
@@ -249,9 +253,10 @@ void ObjectThreads::JoinAll() noexcept {
   {
     std::lock_guard lock(m_mutex);
     for (const auto& worker : m_workers) {
-      worker->quit = true;
-      if (worker->threadId != 0 && !worker->ended)
+      if (worker->state == Worker::State::kServing) {
         PostThreadMessageW(worker->threadId, WM_QUIT, 0, 0);
+      }
+      if (worker->state != Worker::State::kEnded) worker->state = Worker::State::kQuitting;
     }
   }
   // Only this thread changes the list.

@@ -53,15 +53,20 @@ class ObjectThreads {
   struct Handoff;
   struct ObjectHold;
   struct Worker {
+    enum class State {
+      kStarting,  // the thread is on its way up
+      kServing,   // its message loop runs
+      kQuitting,  // asked to end
+      kEnded,     // could not start, or has ended
+    };
     std::thread thread;
     DWORD threadId = 0;
     // Set by the thread once it serves; it drains `jobs` when woken here.
     std::shared_ptr<ThreadMailbox> mailbox;
     std::deque<std::shared_ptr<Handoff>> jobs;  // objects to make, in order
     size_t objects = 0;                         // live, or on their way
-    bool ended = false;                         // could not start, or has ended
-    bool quit = false;                          // asked to end
-    ComPtr<ITypeLib> library;                   // touched on the thread only
+    State state = State::kStarting;
+    ComPtr<ITypeLib> library;  // touched on the thread only
   };
 
  private:

@@ -20,8 +20,8 @@
 #include "tests/support/fault_cases.h"
 #include "tests/support/host.h"
 #include "tests/support/hostile_responses.h"
-#include "tests/support/loopback_suite.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/loopback_suite.h"
 #include "tests/support/test_support.h"
 
 #ifndef _WIN32
@@ -58,7 +58,6 @@ class FaultTest : public test::LoopbackSuite {
     test::WaitFor([] { return false; }, kQuietPeriod);
     return ended;
   }
-
 };
 
 std::u16string Text(const std::string& utf8) { return Utf8ToText(utf8); }

@@ -5,16 +5,17 @@
 namespace qel::test {
 namespace {
 
-constexpr int32_t kTimedOut = 12002;    // ERROR_INTERNET_TIMEOUT
-constexpr int32_t kTooLarge = 223;      // ERROR_FILE_TOO_LARGE: the 16 MiB cap
-constexpr int32_t kBadResponse = 12152; // ERROR_HTTP_INVALID_SERVER_RESPONSE
+constexpr int32_t kTimedOut = 12002;        // ERROR_INTERNET_TIMEOUT
+constexpr int32_t kTooLarge = 223;          // ERROR_FILE_TOO_LARGE: the 16 MiB cap
+constexpr int32_t kBadResponse = 12152;     // ERROR_HTTP_INVALID_SERVER_RESPONSE
 constexpr int32_t kRedirectFailed = 12156;  // ERROR_HTTP_REDIRECT_FAILED
 
 }  // namespace
 
 std::vector<HostileResponse> HostileResponses() {
   return {
-      {"accepts and never answers", "/stall?ms=" + std::to_string(LoopbackServer::kForeverMs),
+      {"accepts and never answers",
+       "/stall?ms=" + std::to_string(LoopbackServer::kForeverMs),
        {kTimedOut}},
       {"stalls after the headers", "/hang-after-headers", {kTimedOut}},
       {"trickles", "/trickle?ms=100", {kTimedOut}, true},
