@@ -1,44 +1,13 @@
-// The COM suite runs on a single-threaded apartment, against the server
-// registered in the build tree's Wine prefix, and keeps one object for the
-// whole run so that the server is started only once.
+// The main of every COM test program: the tests run on a single-threaded
+// apartment, against the server registered in the build tree's Wine prefix.
 
 #include <objbase.h>
 
 #include <gtest/gtest.h>
 
-#include "tests/com/com_test_support.h"
-
-namespace {
-
-using namespace qel::test;
-
-class ServerKeeper : public ::testing::Environment {
- public:
-  void SetUp() override {
-    HRESULT hr = E_FAIL;
-    m_keeper = CreateUpdateCheck(&hr);
-    ASSERT_TRUE(m_keeper) << "UpdateCheck cannot be created (0x" << std::hex << hr
-                          << "): is the server registered?";
-  }
-  void TearDown() override {
-    m_keeper.Reset();
-    // Every test lets go of what it made, so the server ends. One that does
-    // not is ended here, lest it hold the output of the test run open.
-    const bool ended = PumpUntil([] { return ServerProcessCount() == 0; });
-    EXPECT_TRUE(ended) << "the server outlived the suite's last reference";
-    if (!ended) TerminateServerProcesses();
-  }
-
- private:
-  ComPtr<_UpdateCheck> m_keeper;
-};
-
-}  // namespace
-
 int main(int argc, char** argv) {
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
   ::testing::InitGoogleTest(&argc, argv);
-  ::testing::AddGlobalTestEnvironment(new ServerKeeper);
   const int result = RUN_ALL_TESTS();
   CoUninitialize();
   return result;

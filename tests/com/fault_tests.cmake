@@ -10,7 +10,7 @@ add_executable(qel_fault_host fault_host.cpp)
 target_link_options(qel_fault_host PRIVATE -municode)
 target_link_libraries(qel_fault_host PRIVATE qel_com_test_support)
 
-add_executable(qel_fault_com_tests fault_com_test.cpp)
+add_executable(qel_fault_com_tests ${CMAKE_CURRENT_SOURCE_DIR}/com_tests_main.cpp fault_com_test.cpp)
 target_link_libraries(qel_fault_com_tests PRIVATE qel_com_test_support qel_fault_watch GTest::gtest)
 add_dependencies(qel_fault_com_tests qel_fault_host QELUpdateCheck1_1)
 

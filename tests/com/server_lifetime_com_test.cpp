@@ -112,11 +112,3 @@ TEST(ServerLifetime, AfterSixColdStartsAtOnceEveryServerEndsSoonAfterTheLastRele
 
 }  // namespace
 }  // namespace qel::test
-
-int main(int argc, char** argv) {
-  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
-  ::testing::InitGoogleTest(&argc, argv);
-  const int result = RUN_ALL_TESTS();
-  CoUninitialize();
-  return result;
-}
