@@ -55,6 +55,19 @@ bool CheckOnNewObject(const qel::com::Bstr& url, HRESULT& hr) {
   return SUCCEEDED(hr) && Check(object.Get(), *sink.Get(), url);
 }
 
+// Check i of count on a new object, its failure counted; false when the
+// server no longer serves new objects (the rest count as failed, and the
+// phase ends).
+bool NextNewObject(int i, int count, const qel::com::Bstr& url, int& failures) {
+  HRESULT hr = E_FAIL;
+  if (!CheckOnNewObject(url, hr)) ++failures;
+  if (SUCCEEDED(hr)) return true;
+  std::printf("object %d could not be created and connected (0x%08lx): phase ends\n", i,
+              static_cast<unsigned long>(hr));
+  failures += count - i;
+  return false;
+}
+
 // Objects made kSpacing apart while the caller's object holds the server: a
 // row after each. Returns the failed checks.
 int SpacedPhase(int count, const ServerWatch& watch, const qel::com::Bstr& url) {
@@ -66,14 +79,7 @@ int SpacedPhase(int count, const ServerWatch& watch, const qel::com::Bstr& url) 
   for (int i = 1; i <= count; ++i) {
     if (i > 1) PumpFor(kSpacing);
     const auto started = Clock::now();
-    HRESULT hr = E_FAIL;
-    if (!CheckOnNewObject(url, hr)) ++failures;
-    if (FAILED(hr)) {
-      std::printf("object %d could not be created and connected (0x%08lx): phase ends\n", i,
-                  static_cast<unsigned long>(hr));
-      failures += count - i;
-      break;
-    }
+    if (!NextNewObject(i, count, url, failures)) break;
     const double ms = qel::bench::Milliseconds(Clock::now() - started);
     const ServerFootprint f = watch.Footprint();
     most = std::max(most, f.threads);
@@ -164,14 +170,7 @@ int Soak(int count, int spaced) {
   {
     Report report("one check on each of N new objects", *watch);
     for (int i = 1; i <= count; ++i) {
-      HRESULT hr = E_FAIL;
-      if (!CheckOnNewObject(url, hr)) ++failures;
-      if (FAILED(hr)) {
-        std::printf("object %d could not be created and connected (0x%08lx): phase ends\n", i,
-                    static_cast<unsigned long>(hr));
-        failures += count - i;
-        break;
-      }
+      if (!NextNewObject(i, count, url, failures)) break;
       if (i % kReportEvery == 0) report.Row(i);
     }
     report.Verdict();
