@@ -343,6 +343,10 @@ BOOL PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
   return TRUE;
 }
 
+BOOL SendNotifyMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+  return PostMessageW(hWnd, Msg, wParam, lParam);
+}
+
 LRESULT DefWindowProcW(HWND, UINT, WPARAM, LPARAM) { return 0; }
 
 void PostQuitMessage(int nExitCode) {

@@ -81,7 +81,9 @@ HRESULT ObjectThreads::CreateObject(REFIID iid, void** out) noexcept {
   if (wake) {
     bool posted = false;
     try {
-      posted = wake->Post([this, worker] { RunJobs(*worker); });
+      // Sent, not posted: a thread that is delivering an event waits in COM's
+      // modal loop, and the host's handler may be what asks for this object.
+      posted = wake->Send([this, worker] { RunJobs(*worker); });
     } catch (...) {
     }
     bool unqueued = false;

@@ -61,9 +61,11 @@ std::shared_ptr<ThreadMailbox> Mailbox() {
 }
 
 LRESULT CALLBACK MailboxProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
-  if (uMsg != ThreadMailbox::kWakeMessage) return DefWindowProcW(hwnd, uMsg, wParam, lParam);
+  if (uMsg != ThreadMailbox::kWakeMessage && uMsg != ThreadMailbox::kSentMessage) {
+    return DefWindowProcW(hwnd, uMsg, wParam, lParam);
+  }
   // Work reaches only its own thread's mailbox; RunPosted lets nothing escape.
-  if (const auto mailbox = t_slot.m_cMailbox) mailbox->RunPosted();
+  if (const auto mailbox = t_slot.m_cMailbox) mailbox->RunPosted(uMsg);
   return 0;
 }
 

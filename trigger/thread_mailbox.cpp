@@ -29,28 +29,37 @@ std::shared_ptr<ThreadMailbox> ThreadMailbox::Create(WNDPROC proc) {
 
 ThreadMailbox::~ThreadMailbox() = default;
 
-bool ThreadMailbox::Post(Work work) {
+bool ThreadMailbox::Post(Work work) { return Queue(m_posted, kWakeMessage, std::move(work)); }
+
+bool ThreadMailbox::Send(Work work) { return Queue(m_sent, kSentMessage, std::move(work)); }
+
+bool ThreadMailbox::Queue(Lane& lane, UINT message, Work work) {
   std::unique_lock lock(m_mutex);
   if (m_bClosed) return false;
-  m_work.push_back(std::move(work));
-  if (m_bSignalled) return true;
-  if (!PostMessageW(m_hwnd, kWakeMessage, 0, 0)) {
+  lane.work.push_back(std::move(work));
+  if (lane.signalled) return true;
+  // A sent message is handled by any message retrieval of the owning thread;
+  // this one does not wait for it.
+  const BOOL signalled = message == kSentMessage ? SendNotifyMessageW(m_hwnd, message, 0, 0)
+                                                 : PostMessageW(m_hwnd, message, 0, 0);
+  if (!signalled) {
     // The queue is full: the work cannot arrive, and must not linger.
-    Work dropped = std::move(m_work.back());
-    m_work.pop_back();
+    Work dropped = std::move(lane.work.back());
+    lane.work.pop_back();
     lock.unlock();
     return false;
   }
-  m_bSignalled = true;
+  lane.signalled = true;
   return true;
 }
 
-void ThreadMailbox::RunPosted() noexcept {
+void ThreadMailbox::RunPosted(UINT message) noexcept {
   std::deque<Work> batch;
   {
     std::lock_guard lock(m_mutex);
-    m_bSignalled = false;
-    batch.swap(m_work);
+    Lane& lane = message == kSentMessage ? m_sent : m_posted;
+    lane.signalled = false;
+    batch.swap(lane.work);
   }
   for (Work& work : batch) {
     try {
@@ -66,7 +75,9 @@ void ThreadMailbox::Close() noexcept {
     std::lock_guard lock(m_mutex);
     if (m_bClosed) return;
     m_bClosed = true;
-    dropped.swap(m_work);
+    dropped.swap(m_posted.work);
+    for (Work& work : m_sent.work) dropped.push_back(std::move(work));
+    m_sent.work.clear();
   }
   DestroyWindow(m_hwnd);
 }

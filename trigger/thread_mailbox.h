@@ -26,25 +26,39 @@ class ThreadMailbox {
   ThreadMailbox(const ThreadMailbox&) = delete;
   ThreadMailbox& operator=(const ThreadMailbox&) = delete;
 
-  // Any thread. False, with the work dropped, once the mailbox is closed.
-  // Work must be safe to destroy on any thread.
+  // Any thread. The work runs from the owning thread's own message loop,
+  // never inside a modal loop that waits for a call the thread has made.
+  // False, with the work dropped, once the mailbox is closed. Work must be
+  // safe to destroy on any thread.
   bool Post(Work work);
+  // The same, but the work runs as soon as the owning thread retrieves
+  // messages at all, inside such a modal loop too (a sent message, which
+  // COM's modal loop handles): for work that must not wait for that call.
+  bool Send(Work work);
 
-  // The owning thread only: runs the work posted so far, in order; what a
-  // piece of work throws is dropped.
-  void RunPosted() noexcept;
+  // The owning thread only: runs the work that `message` (kWakeMessage or
+  // kSentMessage) stands for, in order; what a piece of work throws is
+  // dropped.
+  void RunPosted(UINT message) noexcept;
   // The owning thread only, as it ends: drops what is left and refuses more.
   void Close() noexcept;
 
   static constexpr UINT kWakeMessage = WM_APP + 0x51;
+  static constexpr UINT kSentMessage = WM_APP + 0x52;
 
  private:
+  struct Lane {
+    std::deque<Work> work;
+    bool signalled = false;  // a wake-up is on its way
+  };
+
   ThreadMailbox() = default;
+  bool Queue(Lane& lane, UINT message, Work work);
 
   std::mutex m_mutex;
-  std::deque<Work> m_work;
+  Lane m_posted;
+  Lane m_sent;
   HWND m_hwnd = nullptr;
-  bool m_bSignalled = false;  // a wake-up is on its way
   bool m_bClosed = false;
 };
 

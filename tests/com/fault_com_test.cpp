@@ -408,6 +408,33 @@ TEST_F(FaultComPool, AHundredObjectsAliveAtOnceEachCheckOnce) {
   }
 }
 
+TEST_F(FaultComPool, AHandlerThatMakesAnObjectOnTheDeliveringThreadGetsIt) {
+  // Past the cap, a new object goes to the thread with the fewest objects.
+  // With the suite's object, one object on each other thread, then a second
+  // on every thread but the last, the last thread is the one with the fewest:
+  // its object's handler asks for a new object, which must be made there
+  // while that thread waits for the handler to return.
+  const std::u16string url = PutVersionFile("/fault/nested.txt", Web().Url("/fault/nested.txt"));
+  std::vector<std::unique_ptr<Client>> held;
+  for (size_t i = 1; i < 2 * com::ObjectThreads::kMaxThreads - 1; ++i) {
+    const Client& client = *held.emplace_back(std::make_unique<Client>());
+    ASSERT_TRUE(client.Ready()) << "object " << i << ": " << client.Failure();
+  }
+  const Client& last = *held[com::ObjectThreads::kMaxThreads - 2];
+  ComPtr<_UpdateCheck> made;
+  HRESULT madeResult = E_PENDING;
+  const auto sink = EventSink::Create(EventSink::Options::Calling([&](int32_t, const auto&) {
+    if (madeResult == E_PENDING) made = CreateUpdateCheck(&madeResult);
+  }));
+  const Advised advised(last.object.Get(), sink.Get());
+  ASSERT_EQ(advised.Result(), S_OK);
+  ASSERT_EQ(StartCheck(last.object.Get(), url), S_OK);
+  ASSERT_TRUE(PumpUntil([&] { return !sink->Events().empty(); }, 20s))
+      << "the handler never came back";
+  EXPECT_EQ(madeResult, S_OK);
+  EXPECT_TRUE(made);
+}
+
 TEST_F(FaultComPool, ObjectsComeAndGoAcrossTheServersLifeWithItsThreadsKept) {
   // While the suite's object holds the server, waves of objects, each with
   // one check, are made one at a time and let go, with pauses between the
