@@ -81,6 +81,14 @@ struct Client {
   std::optional<Advised> advised;
 };
 
+// Whether every client's sink has had at least `count` completions.
+bool AllHaveEvents(const std::vector<std::unique_ptr<Client>>& clients, size_t count) {
+  for (const auto& client : clients) {
+    if (client->sink->Events().size() < count) return false;
+  }
+  return true;
+}
+
 // The suite's hold on one running server: an object kept for the whole run,
 // and the server's footprint after a warm-up check.
 class ServerHold {
@@ -206,12 +214,7 @@ TEST_F(FaultCom, EveryFaultEndsInOneCompletionAndTheObjectWorksOnAfterIt) {
     ASSERT_TRUE(client->Ready()) << c.name;
     ASSERT_EQ(StartCheck(client->object.Get(), c.url), S_OK) << c.name;
   }
-  auto allHave = [&](size_t count) {
-    for (const auto& client : clients) {
-      if (client->sink->Events().size() < count) return false;
-    }
-    return true;
-  };
+  auto allHave = [&](size_t count) { return AllHaveEvents(clients, count); };
   ASSERT_TRUE(PumpUntil([&] { return allHave(1); }, 120s));
   PumpFor(kQuietPeriod);
   for (size_t i = 0; i < std::size(cases); ++i) {
@@ -318,14 +321,7 @@ void CheckAllAtOnce(LoopbackServer& web, bool wineReadsOn) {
     ASSERT_TRUE(client->Ready()) << h.name;
     ASSERT_EQ(StartCheck(client->object.Get(), web.UrlText(h.path)), S_OK) << h.name;
   }
-  ASSERT_TRUE(PumpUntil(
-      [&] {
-        for (const auto& client : clients) {
-          if (client->sink->Events().empty()) return false;
-        }
-        return true;
-      },
-      30s));
+  ASSERT_TRUE(PumpUntil([&] { return AllHaveEvents(clients, 1); }, 30s));
   PumpFor(kQuietPeriod);
   for (size_t i = 0; i < hostile.size(); ++i) {
     SCOPED_TRACE(hostile[i].name);
@@ -366,14 +362,7 @@ TEST_F(FaultComPool, AHundredObjectsAliveAtOnceEachCheckOnce) {
     ASSERT_TRUE(client->Ready()) << "object " << i << ": " << client->Failure();
     ASSERT_EQ(StartCheck(client->object.Get(), url), S_OK) << i;
   }
-  ASSERT_TRUE(PumpUntil(
-      [&] {
-        for (const auto& client : clients) {
-          if (client->sink->Events().empty()) return false;
-        }
-        return true;
-      },
-      60s));
+  ASSERT_TRUE(PumpUntil([&] { return AllHaveEvents(clients, 1); }, 60s));
   PumpFor(kQuietPeriod);
   for (size_t i = 0; i < kObjects; ++i) {
     SCOPED_TRACE(i);
