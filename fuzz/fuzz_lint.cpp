@@ -1,7 +1,8 @@
 // The linter against the parser: on every input the linter's verdict is the
 // component's answer (accepted, refused, or the overflow error), its own
 // step-by-step reading reaches the same end, a refusal always has a rule that
-// explains it (never "unexplained"), and an acceptance none.
+// explains it (never "unexplained"), and an acceptance none; and the size cap
+// (made small here) refuses a file before any parse.
 //
 // Input: the URL's bytes, a NUL, then the file's bytes. Without a NUL the
 // whole input is the file and the URL is what its "file=" line says.
@@ -68,6 +69,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
                                         : Answer::kRefused;
   const auto shown = [&] { return "url " + fuzz::Shown(url) + "\ntext " + fuzz::Shown(text); };
   fuzz::Check(linted == component, "the lint's verdict differs from the parser's", shown);
+
+  // The download's cap comes before any parse: a file one byte over it is
+  // refused for its size alone, and a file at it gets the parser's verdict.
+  const tool::LintResult atCap = tool::LintVersionFile(fileBytes, url, fileBytes.size());
+  fuzz::Check(!atCap.tooLarge && atCap.accepted == lint.accepted && atCap.overflow == lint.overflow,
+              "a file at the size cap gets another verdict", shown);
+  if (!fileBytes.empty()) {
+    const tool::LintResult over = tool::LintVersionFile(fileBytes, url, fileBytes.size() - 1);
+    fuzz::Check(over.tooLarge && !over.accepted && !over.overflow && over.error &&
+                    over.error->kind == tool::LintRule::kTooLarge,
+                "a file over the size cap is not refused for its size", shown);
+  }
 
   const tool::LintWalk walk = tool::WalkVersionFile(text, url);
   const Answer walked = walk.overflow           ? Answer::kOverflow

@@ -65,8 +65,10 @@ std::string ReportJson(const CheckReport& report) {
     json["build"] = report.values->build;
     json["updateURL"] = TextToUtf8(report.values->updateURL);
     json["versionHistory"] = TextToUtf8(report.values->versionHistory);
-    json["upgradeAvailable"] =
-        report.upgradeAvailable ? nlohmann::ordered_json(*report.upgradeAvailable) : nullptr;
+    // After a failed check nothing was published to compare with.
+    json["upgradeAvailable"] = report.upgradeAvailable && report.error == 0
+                                   ? nlohmann::ordered_json(*report.upgradeAvailable)
+                                   : nullptr;
     const auto order = PublishedIs(report);
     json["publishedIs"] = order ? nlohmann::ordered_json(OrderName(*order)) : nullptr;
   }
@@ -102,11 +104,13 @@ std::string ReportText(const CheckReport& report) {
       out << (meaning.empty() ? "  System message: " : "  Meaning: ") << message << "\n";
     }
     for (const std::string& line : report.explanation) out << "  Why: " << line << "\n";
+    // What the object still holds comes from no file of this check.
+    out << "Nothing was published by this check.\n";
+    return out.str();
   }
   if (report.values) {
     const PublishedValues& v = *report.values;
-    out << (report.error == 0 ? "Published version: " : "Values held: ")
-        << VersionText(v.major, v.minor, v.build) << "\n";
+    out << "Published version: " << VersionText(v.major, v.minor, v.build) << "\n";
     out << "Update URL: " << TextToUtf8(v.updateURL) << "\n";
     if (v.versionHistory.empty()) {
       out << "Version history: (none)\n";
@@ -115,8 +119,9 @@ std::string ReportText(const CheckReport& report) {
     }
   }
   if (report.upgradeAvailable) {
-    out << "Upgrade available: " << (*report.upgradeAvailable ? "yes" : "no")
-        << " (the version differs)\n";
+    out << "Upgrade available: "
+        << (*report.upgradeAvailable ? "yes (the version differs)" : "no (the version is the same)")
+        << "\n";
   }
   if (const auto order = PublishedIs(report)) {
     const auto& [major, minor, build] = *report.hostVersion;

@@ -26,8 +26,23 @@ std::optional<std::string> ReadBytes(const std::string& name) {
   return bytes;
 }
 
-CommandOutput Usage(const std::string& error) {
-  return {2, {}, "updatecheck: " + error + "\n" + FileCommandsUsage() + "\n"};
+constexpr char kLintUsage[] =
+    "usage: updatecheck lint FILE --url URL\n"
+    "  Says whether a check of URL accepts FILE as its version file, as the update\n"
+    "  checker decides it (the 16 MiB size cap included), the first rule a refused\n"
+    "  file breaks, and warnings about values that are probably not meant.\n"
+    "  Exit status: 0 accepted, 2 refused or failed.\n";
+constexpr char kMakeUsage[] =
+    "usage: updatecheck make --url URL --version MAJOR.MINOR.BUILD --update TEXT\n"
+    "                        [--history FILE] [-o FILE]\n"
+    "  Writes a version file for URL (CR LF line ends, Windows-1252), to FILE or to\n"
+    "  standard output. The history comes from a UTF-8 file; without one it is the\n"
+    "  line \"Version MAJOR.MINOR.BUILD\". What lint would refuse is refused; what it\n"
+    "  would warn about is written with a warning on standard error.\n"
+    "  Exit status: 0 written, 2 refused or failed.\n";
+
+CommandOutput Usage(const std::string& error, const char* usage) {
+  return {2, {}, "updatecheck: " + error + "\n" + usage};
 }
 
 // --name VALUE pairs and the positional arguments after the command.
@@ -35,12 +50,17 @@ struct Arguments {
   std::map<std::string, std::string> named;
   std::vector<std::string> positional;
   std::string error;
+  bool help = false;  // --help or -h where an option may stand
 };
 
 Arguments Split(const std::vector<std::string>& args, const std::vector<std::string>& names) {
   Arguments parsed;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
+    if (arg == "--help" || arg == "-h") {
+      parsed.help = true;
+      return parsed;
+    }
     if (arg.size() > 1 && arg[0] == '-') {
       if (std::find(names.begin(), names.end(), arg) == names.end()) {
         parsed.error = "unknown option '" + arg + "'";
@@ -67,9 +87,10 @@ void Print(std::ostringstream& out, const char* label, const std::string& messag
 
 CommandOutput Lint(const std::vector<std::string>& args) {
   const Arguments parsed = Split(args, {"--url"});
-  if (!parsed.error.empty()) return Usage(parsed.error);
-  if (parsed.positional.size() != 1) return Usage("lint wants one FILE");
-  if (parsed.named.count("--url") == 0) return Usage("lint needs --url URL");
+  if (parsed.help) return {0, kLintUsage, {}};
+  if (!parsed.error.empty()) return Usage(parsed.error, kLintUsage);
+  if (parsed.positional.size() != 1) return Usage("lint wants one FILE", kLintUsage);
+  if (parsed.named.count("--url") == 0) return Usage("lint needs --url URL", kLintUsage);
   const std::string& name = parsed.positional[0];
   const std::string& url = parsed.named.at("--url");
   const auto bytes = ReadBytes(name);
@@ -85,7 +106,10 @@ CommandOutput Lint(const std::vector<std::string>& args) {
         << "Version history: " << v.versionHistory.size() << " characters\n";
   } else {
     out << name << ": refused for " << url
-        << (result.overflow ? " (the check ends with error 6)" : "") << "\n";
+        << (result.overflow   ? " (the check ends with error 6)"
+            : result.tooLarge ? " (the check ends with error 223)"
+                              : "")
+        << "\n";
     if (result.error) Print(out, "error: ", result.error->message, result.error->hint);
   }
   for (const auto& warning : result.warnings) {
@@ -96,10 +120,15 @@ CommandOutput Lint(const std::vector<std::string>& args) {
 
 CommandOutput Make(const std::vector<std::string>& args) {
   const Arguments parsed = Split(args, {"--url", "--version", "--update", "--history", "-o"});
-  if (!parsed.error.empty()) return Usage(parsed.error);
-  if (!parsed.positional.empty()) return Usage("make takes no '" + parsed.positional[0] + "'");
+  if (parsed.help) return {0, kMakeUsage, {}};
+  if (!parsed.error.empty()) return Usage(parsed.error, kMakeUsage);
+  if (!parsed.positional.empty()) {
+    return Usage("make takes no '" + parsed.positional[0] + "'", kMakeUsage);
+  }
   for (const char* required : {"--url", "--version", "--update"}) {
-    if (parsed.named.count(required) == 0) return Usage(std::string("make needs ") + required);
+    if (parsed.named.count(required) == 0) {
+      return Usage(std::string("make needs ") + required, kMakeUsage);
+    }
   }
   std::string history;
   if (const auto found = parsed.named.find("--history"); found != parsed.named.end()) {
@@ -110,13 +139,17 @@ CommandOutput Make(const std::vector<std::string>& args) {
   const MadeVersionFile made = MakeVersionFile(
       parsed.named.at("--url"), parsed.named.at("--version"), parsed.named.at("--update"), history);
   if (!made.error.empty()) return {2, {}, "updatecheck: " + made.error + "\n"};
+  std::string warnings;
+  for (const std::string& warning : made.warnings) {
+    warnings += "updatecheck: warning: " + warning + "\n";
+  }
   const auto output = parsed.named.find("-o");
-  if (output == parsed.named.end()) return {0, made.bytes, {}};
+  if (output == parsed.named.end()) return {0, made.bytes, warnings};
   std::ofstream file(PathOf(output->second), std::ios::binary | std::ios::trunc);
   file.write(made.bytes.data(), static_cast<std::streamsize>(made.bytes.size()));
   file.close();
   if (!file) return {2, {}, "updatecheck: cannot write " + output->second + "\n"};
-  return {0, {}, {}};
+  return {0, {}, warnings};
 }
 
 }  // namespace
@@ -124,7 +157,10 @@ CommandOutput Make(const std::vector<std::string>& args) {
 std::string FileCommandsUsage() {
   return "       updatecheck lint FILE --url URL\n"
          "       updatecheck make --url URL --version MAJOR.MINOR.BUILD --update TEXT "
-         "[--history FILE] [-o FILE]";
+         "[--history FILE] [-o FILE]\n"
+         "       updatecheck doctor [--json]\n"
+         "       updatecheck --version  print the product version\n"
+         "       updatecheck COMMAND --help  a command's own usage";
 }
 
 std::optional<CommandOutput> RunFileCommand(const std::vector<std::string>& args) {

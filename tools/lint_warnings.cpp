@@ -40,13 +40,28 @@ void NumberWarnings(std::u16string_view line, std::u16string_view key, int32_t n
                    Tag(lineNo) + shown + " does not begin with a number and reads as 0",
                    "write a whole number"});
     return;
-  } else if (part.find_first_of(u".eE") != std::u16string::npos) {
-    const std::string ascii = TextToUtf8(part);
-    if (std::strtod(ascii.c_str(), nullptr) != static_cast<double>(number)) {
-      out.push_back({LintWarning::kRoundedFraction, lineNo,
-                     Tag(lineNo) + shown + " is not a whole number and reads as " + reads,
-                     "fractions are rounded, an exact half to the even neighbour"});
+  } else {
+    if (part.find_first_of(u".eE") != std::u16string::npos) {
+      const std::string ascii = TextToUtf8(part);
+      if (std::strtod(ascii.c_str(), nullptr) != static_cast<double>(number)) {
+        out.push_back({LintWarning::kRoundedFraction, lineNo,
+                       Tag(lineNo) + shown + " is not a whole number and reads as " + reads,
+                       "fractions are rounded, an exact half to the even neighbour"});
+      }
     }
+    const size_t digits = part.starts_with(u"+") || part.starts_with(u"-") ? 1 : 0;
+    if (part.size() > digits + 1 && part[digits] == u'0' && IsDigit(part[digits + 1])) {
+      out.push_back({LintWarning::kZeroPadded, lineNo,
+                     Tag(lineNo) + shown + " has leading zeros and reads as " + reads,
+                     "write the number without leading zeros: versions compare as numbers, "
+                     "not as text"});
+    }
+  }
+  if (number < 0) {
+    out.push_back({LintWarning::kNegativeNumber, lineNo,
+                   Tag(lineNo) + shown + " reads as " + reads + ", a negative number",
+                   "versions compare number by number, and a negative one is below 0; write a "
+                   "number from 0 up"});
   }
   if (stripped.size() > part.size()) {
     out.push_back({LintWarning::kTrailingText, lineNo,
@@ -100,9 +115,12 @@ void HistoryWarnings(std::string_view bytes, std::u16string_view text, const Lin
     }
   }
   if (!text.ends_with(u"\r\n")) {
-    const size_t lineNo = LineOfPosition(text, text.size());
+    // A last line ended by a lone LF is that line, not the empty one after it.
+    const bool lineFeed = text.ends_with(u"\n");
+    const size_t lineNo = LineOfPosition(text, text.size() - (lineFeed ? 1 : 0));
     out.push_back({LintWarning::kHistoryWithoutCrLf, lineNo,
-                   Tag(lineNo) + "the version history does not end with CR LF",
+                   Tag(lineNo) + (lineFeed ? "the version history's last line ends with LF only"
+                                           : "the version history does not end with CR LF"),
                    "end the last line with CR LF"});
   }
 }

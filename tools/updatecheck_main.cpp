@@ -1,6 +1,7 @@
 // updatecheck: runs one update check and prints what it found; or lints or
-// makes a version file.
+// makes a version file, or examines the server's registration.
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "service/UpdateCheck.h"
 #include "tools/check_options.h"
 #include "tools/check_report.h"
+#include "tools/doctor.h"
 #include "tools/file_commands.h"
 #include "tools/refusal_explanation.h"
 #include "tools/run_check.h"
@@ -21,7 +23,9 @@ namespace {
 
 int Run(const std::vector<std::string>& args) {
   using namespace qel::tool;
-  if (const auto command = RunFileCommand(args)) {
+  std::optional<CommandOutput> command = RunFileCommand(args);
+  if (!command && !args.empty() && args[0] == "doctor") command = RunDoctor(args, Diagnose);
+  if (command) {
     std::fwrite(command->out.data(), 1, command->out.size(), stdout);
     std::fflush(stdout);
     std::fputs(command->err.c_str(), stderr);

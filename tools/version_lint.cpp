@@ -235,13 +235,32 @@ LintWalk WalkVersionFile(std::u16string_view text, std::u16string_view url) {
   return walk;
 }
 
-LintResult LintVersionFile(std::string_view bytes, std::u16string_view url) {
+std::string ByteCount(size_t bytes) {
+  constexpr size_t kMiB = 1024u * 1024u;
+  if (bytes % kMiB == 0 && bytes != 0) {
+    return std::to_string(bytes / kMiB) + " MiB (" + std::to_string(bytes) + " bytes)";
+  }
+  return std::to_string(bytes) + " bytes";
+}
+
+LintResult LintVersionFile(std::string_view bytes, std::u16string_view url, size_t maxBytes) {
+  LintResult result;
+  if (bytes.size() > maxBytes) {
+    // The download stops here; no parse ever sees the file.
+    result.tooLarge = true;
+    result.error = {
+        LintRule::kTooLarge, 0,
+        "byte " + std::to_string(maxBytes) + ": the file is " + ByteCount(bytes.size()) +
+            ", larger than " + ByteCount(maxBytes) +
+            "; the check ends with error 223 (the file is too large)",
+        "keep the version history short: the check downloads at most " + ByteCount(maxBytes)};
+    return result;
+  }
   ReceivedBytes received;
   received.Append(bytes.data(), bytes.size());
   const std::u16string text = received.ToText();
 
   // The verdict is the parser's own, on a parser of its own.
-  LintResult result;
   clsVersionTest parser;
   try {
     result.accepted = parser.ExtractData(std::u16string(url), text);

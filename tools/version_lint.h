@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "retrieval/modInternetFunctions.h"
 #include "tools/check_report.h"
 
 namespace qel::tool {
@@ -31,6 +32,7 @@ enum class LintRule {
   kMajorZero,
   kOverflow,
   kNoHistory,
+  kTooLarge,     // over the download's cap: the check ends with error 223
   kUnexplained,  // the parser refused and no rule says why: a fault of the linter
 };
 
@@ -39,6 +41,8 @@ enum class LintWarning {
   kTrailingText,
   kNotANumber,
   kRadixNumber,
+  kNegativeNumber,
+  kZeroPadded,
   kUpdateSpaces,
   kUtf8InHistory,
   kHistoryWithoutCrLf,
@@ -53,17 +57,28 @@ struct LintFinding {
 };
 
 struct LintResult {
-  // The parser's own answer: accepted, refused, or the overflow error (6).
+  // The check's own answer: accepted, refused, the overflow error (6), or
+  // the download's size error (223), which comes before any parse.
   bool accepted = false;
   bool overflow = false;
+  bool tooLarge = false;
   PublishedValues values;  // what the component publishes, when accepted
   std::optional<LintFinding<LintRule>> error;
   std::vector<LintFinding<LintWarning>> warnings;
 };
 
+// The largest version file a check downloads; past it the check ends with
+// error 223.
+inline constexpr size_t kMaxVersionFileBytes = modInternetFunctions::kMaxResourceBytes;
+
 // The file's bytes are read as the component reads a download: in the
-// system ANSI code page.
-LintResult LintVersionFile(std::string_view bytes, std::u16string_view url);
+// system ANSI code page. `maxBytes` is the download's cap (smaller only for
+// the fuzz target).
+LintResult LintVersionFile(std::string_view bytes, std::u16string_view url,
+                           size_t maxBytes = kMaxVersionFileBytes);
+
+// "16 MiB (16777216 bytes)"-style wording of a byte count, for messages.
+std::string ByteCount(size_t bytes);
 
 // How the linter itself reads the file, step by step as the parser does:
 // how far it gets and why it stops there. Exposed for the fuzz target, which

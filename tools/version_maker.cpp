@@ -65,26 +65,38 @@ std::optional<int32_t> ParseNumber(std::string_view text) {
   return value;
 }
 
-std::optional<std::array<int32_t, 3>> ParseVersion(std::string_view text) {
+std::optional<std::array<int32_t, 3>> ParseVersion(std::string_view text,
+                                                   std::vector<std::string>& warnings) {
+  static constexpr const char* kNames[] = {"major", "minor", "build"};
   std::array<int32_t, 3> version{};
   for (size_t k = 0; k < 3; ++k) {
     const size_t dot = k < 2 ? text.find('.') : text.size();
     if (dot == std::string_view::npos) return std::nullopt;
-    const auto number = ParseNumber(text.substr(0, dot));
+    const std::string_view piece = text.substr(0, dot);
+    const auto number = ParseNumber(piece);
     if (!number) return std::nullopt;
     version[k] = *number;
+    const size_t digits = piece.starts_with('-') ? 1 : 0;
+    if (piece.size() > digits + 1 && piece[digits] == '0') {
+      warnings.push_back("--version: " + std::string(kNames[k]) + " `" + std::string(piece) +
+                         "` has leading zeros; written as " + std::to_string(*number));
+    }
     text = text.substr(std::min(dot + 1, text.size()));
   }
   return version;
 }
 
-MadeVersionFile Failed(std::string error) { return {{}, std::move(error)}; }
+bool IsSpaceOrTab(char ch) { return ch == ' ' || ch == '\t'; }
+
+MadeVersionFile Failed(std::string error) { return {{}, std::move(error), {}}; }
 
 }  // namespace
 
 MadeVersionFile MakeVersionFile(std::string_view url, std::string_view version,
-                                std::string_view update, std::string_view history) {
-  const auto numbers = ParseVersion(version);
+                                std::string_view update, std::string_view history,
+                                size_t maxBytes) {
+  std::vector<std::string> warnings;
+  const auto numbers = ParseVersion(version, warnings);
   if (!numbers) {
     return Failed("--version wants MAJOR.MINOR.BUILD, three whole numbers of 32 bits, not '" +
                   std::string(version) + "'");
@@ -94,10 +106,18 @@ MadeVersionFile MakeVersionFile(std::string_view url, std::string_view version,
     return Failed("major is 0: the update checker refuses a version file whose major is 0");
   }
   if (url.empty()) return Failed("--url is empty");
+  if (IsSpaceOrTab(url.front()) || IsSpaceOrTab(url.back())) {
+    return Failed(
+        "--url begins or ends with a space or tab: the `file=` line must repeat the "
+        "URL the host asks for exactly, and a host's URL has none");
+  }
   if (update.empty()) return Failed("--update is empty: the update text must not be empty");
   for (const auto& [name, value] : {std::pair{"--url", url}, std::pair{"--update", update}}) {
     if (value.find_first_of("\r\n") != std::string_view::npos) {
       return Failed(std::string(name) + " must be one line");
+    }
+    if (value.find('\0') != std::string_view::npos) {
+      return Failed(std::string(name) + " holds a NUL character");
     }
     if (!IsUtf8(value)) return Failed(std::string(name) + " is not UTF-8 text");
   }
@@ -116,9 +136,21 @@ MadeVersionFile MakeVersionFile(std::string_view url, std::string_view version,
   }
   if (!historyText.ends_with(u"\r\n")) historyText += u"\r\n";
 
+  // Every character that can be written is one byte: the size is known now.
+  const std::string head = "file=\r\nmajor=" + std::to_string(major) +
+                           "\r\nminor=" + std::to_string(minor) +
+                           "\r\nbuild=" + std::to_string(build) + "\r\nupdate=\r\n";
+  const size_t size =
+      head.size() + Utf8ToText(url).size() + Utf8ToText(update).size() + historyText.size();
+  if (size > maxBytes) {
+    return Failed("the file made would be " + ByteCount(size) + ", larger than " +
+                  ByteCount(maxBytes) + ": a check of it ends with error 223; shorten the history");
+  }
+
   std::string error;
   const auto urlBytes = Encode(Utf8ToText(url), "--url", error);
-  const auto updateBytes = urlBytes ? Encode(Utf8ToText(update), "--update", error) : std::nullopt;
+  if (!urlBytes) return Failed(error + ", so the `file=` line cannot repeat the URL");
+  const auto updateBytes = Encode(Utf8ToText(update), "--update", error);
   const auto historyBytes = updateBytes ? Encode(historyText, "the history", error) : std::nullopt;
   if (!historyBytes) return Failed(error);
 
@@ -127,11 +159,13 @@ MadeVersionFile MakeVersionFile(std::string_view url, std::string_view version,
                "\r\nminor=" + std::to_string(minor) + "\r\nbuild=" + std::to_string(build) +
                "\r\nupdate=" + *updateBytes + "\r\n" + *historyBytes;
   // What this machine's update checker makes of it: the same parser decides.
-  const LintResult check = LintVersionFile(made.bytes, Utf8ToText(url));
+  const LintResult check = LintVersionFile(made.bytes, Utf8ToText(url), maxBytes);
   if (!check.accepted) {
     return Failed("the update checker here would refuse the file made: " +
                   (check.error ? check.error->message : std::string("overflow")));
   }
+  made.warnings = std::move(warnings);
+  for (const auto& warning : check.warnings) made.warnings.push_back(warning.message);
   return made;
 }
 

@@ -11,6 +11,8 @@
 #include "tests/support/loopback_server.h"
 #include "tools/check_options.h"
 #include "tools/check_report.h"
+#include "tools/doctor.h"
+#include "tools/file_commands.h"
 #include "tools/refusal_explanation.h"
 #include "tools/system_message.h"
 
@@ -78,23 +80,102 @@ CheckReport Completed(int32_t error, std::optional<bool> upgrade,
   return r;
 }
 
-TEST(UpdateCheckToolTest, JsonHasExactlyTheDocumentedKeys) {
-  const auto json = nlohmann::json::parse(ReportJson(Completed(0, std::nullopt)));
-  EXPECT_EQ(json.size(), 9u);
-  EXPECT_EQ(json["error"], 0);
-  EXPECT_EQ(json["description"], "");
-  EXPECT_EQ(json["major"], 2);
-  EXPECT_EQ(json["minor"], 0);
-  EXPECT_EQ(json["build"], 15);
-  EXPECT_EQ(json["updateURL"], "http://x/new");
-  EXPECT_EQ(json["versionHistory"], "line 1\r\nline \"2\"\r\n");
-  EXPECT_TRUE(json["upgradeAvailable"].is_null());
-  EXPECT_TRUE(json["publishedIs"].is_null());
-
-  const auto failed = nlohmann::json::parse(ReportJson(Completed(12029, true)));
-  EXPECT_EQ(failed["error"], 12029);
-  EXPECT_EQ(failed["description"], "A error \xc3\xa9");
-  EXPECT_EQ(failed["upgradeAvailable"], true);
+// Published 2.0.15. The object's answer (a difference) is passed on as it is;
+// after a failed check nothing was published, whatever the object holds.
+TEST(UpdateCheckToolTest, WordingJsonAndExitStatusAfterEachOutcome) {
+  struct Case {
+    const char* name;
+    int32_t error;
+    std::optional<std::array<int32_t, 3>> host;
+    int status;
+    const char* publishedIs;  // null: JSON null
+    std::vector<std::string> said;
+    std::vector<std::string> unsaid;
+  };
+  const std::vector<Case> cases = {
+      {"no version",
+       0,
+       std::nullopt,
+       0,
+       nullptr,
+       {"Published version: 2.0.15\n"},
+       {"Upgrade available"}},
+      {"same",
+       0,
+       std::array<int32_t, 3>{2, 0, 15},
+       0,
+       "same",
+       {"Upgrade available: no (the version is the same)\n",
+        "Published version is the same as 2.0.15\n"},
+       {"differs"}},
+      {"older host",
+       0,
+       std::array<int32_t, 3>{2, 0, 14},
+       1,
+       "newer",
+       {"Upgrade available: yes (the version differs)\n",
+        "Published version is newer than 2.0.14\n"},
+       {}},
+      {"older major",
+       0,
+       std::array<int32_t, 3>{1, 9, 99},
+       1,
+       "newer",
+       {"Published version is newer than 1.9.99\n"},
+       {}},
+      {"newer host",
+       0,
+       std::array<int32_t, 3>{2, 1, 0},
+       0,
+       "older",
+       {"Upgrade available: yes (the version differs)\n",
+        "Published version is older than 2.1.0\n"},
+       {}},
+      {"negative", 0, std::array<int32_t, 3>{3, -5, -5}, 0, "older", {}, {}},
+      {"failed",
+       12029,
+       std::array<int32_t, 3>{1, 0, 0},
+       2,
+       nullptr,
+       {"Check failed: error 12029", "Nothing was published by this check.\n"},
+       {"Upgrade available", "2.0.15", "Published version", "Update URL", "Values held"}},
+      {"failed, same values",
+       uceInvalidFile,
+       std::array<int32_t, 3>{2, 0, 15},
+       2,
+       nullptr,
+       {"Nothing was published by this check.\n"},
+       {"Upgrade available", "2.0.15"}},
+  };
+  for (const Case& c : cases) {
+    CheckReport report = Completed(c.error, std::nullopt, c.host);
+    if (c.host) report.upgradeAvailable = *c.host != std::array<int32_t, 3>{2, 0, 15};
+    EXPECT_EQ(ExitStatus(report), c.status) << c.name;
+    const std::string text = ReportText(report);
+    for (const std::string& part : c.said) {
+      EXPECT_NE(text.find(part), std::string::npos) << c.name << ": " << text;
+    }
+    for (const std::string& part : c.unsaid) {
+      EXPECT_EQ(text.find(part), std::string::npos) << c.name << ": " << text;
+    }
+    // Every field, always; the comparisons are null without a version or
+    // after a failure.
+    const auto json = nlohmann::json::parse(ReportJson(report));
+    EXPECT_EQ(json.size(), 9u) << c.name;
+    EXPECT_EQ(json["error"], c.error) << c.name;
+    EXPECT_EQ(json["major"], 2) << c.name;
+    EXPECT_EQ(json["versionHistory"], "line 1\r\nline \"2\"\r\n") << c.name;
+    if (c.publishedIs) {
+      EXPECT_EQ(json["publishedIs"], c.publishedIs) << c.name;
+      EXPECT_EQ(json["upgradeAvailable"], c.status != 0 || std::string(c.publishedIs) != "same")
+          << c.name;
+    } else {
+      EXPECT_TRUE(json["publishedIs"].is_null()) << c.name;
+      EXPECT_TRUE(json["upgradeAvailable"].is_null()) << c.name;
+    }
+  }
+  EXPECT_EQ(nlohmann::json::parse(ReportJson(Completed(12029, true)))["description"],
+            "A error \xc3\xa9");
 
   CheckReport refused;
   refused.stage = CheckStage::kStartRefused;
@@ -103,35 +184,6 @@ TEST(UpdateCheckToolTest, JsonHasExactlyTheDocumentedKeys) {
   const auto onlyError = nlohmann::json::parse(ReportJson(refused));
   EXPECT_EQ(onlyError.size(), 2u);
   EXPECT_EQ(onlyError["error"], -2147219003);
-}
-
-TEST(UpdateCheckToolTest, ExitStatusIsOneOnlyWhenThePublishedVersionIsNewer) {
-  EXPECT_EQ(ExitStatus(Completed(0, std::nullopt)), 0);
-  // Published 2.0.15; the object's answer (a difference) is passed on as it is.
-  struct Case {
-    std::array<int32_t, 3> host;
-    const char* publishedIs;
-    int status;
-  };
-  for (const Case& c : std::vector<Case>{{{2, 0, 14}, "newer", 1},
-                                         {{1, 9, 99}, "newer", 1},
-                                         {{-1, 0, 0}, "newer", 1},
-                                         {{2, 0, 15}, "same", 0},
-                                         {{2, 0, 16}, "older", 0},
-                                         {{2, 1, 0}, "older", 0},
-                                         {{3, -5, -5}, "older", 0}}) {
-    const bool differs = c.host != std::array<int32_t, 3>{2, 0, 15};
-    const CheckReport report = Completed(0, differs, c.host);
-    EXPECT_EQ(ExitStatus(report), c.status) << c.publishedIs;
-    const auto json = nlohmann::json::parse(ReportJson(report));
-    EXPECT_EQ(json["publishedIs"], c.publishedIs);
-    EXPECT_EQ(json["upgradeAvailable"], differs);
-    EXPECT_NE(ReportText(report).find(std::string("Published version is ") +
-                                      (c.status == 1 ? "newer than" : "")),
-              std::string::npos);
-  }
-  EXPECT_EQ(ExitStatus(Completed(-2147219000, false)), 2);
-  EXPECT_EQ(ExitStatus(Completed(12029, true)), 2);
   for (const CheckStage stage :
        {CheckStage::kNoObject, CheckStage::kStartRefused, CheckStage::kTimedOut}) {
     CheckReport r;
@@ -147,9 +199,6 @@ TEST(UpdateCheckToolTest, ReadableOutputNamesTheSystemMessage) {
   EXPECT_NE(text.find("12029"), std::string::npos);
   // The system's own wording differs between Windows versions and Wine.
   EXPECT_NE(text.find("System message: "), std::string::npos) << text;
-  const std::string ok = ReportText(Completed(0, true));
-  EXPECT_NE(ok.find("2.0.15"), std::string::npos);
-  EXPECT_NE(ok.find("Upgrade available: yes"), std::string::npos);
 }
 
 TEST(UpdateCheckToolTest, TheComponentsOwnNumbersGetItsOwnTexts) {
@@ -195,6 +244,104 @@ TEST(UpdateCheckToolTest, TheComponentsOwnNumbersGetItsOwnTexts) {
     EXPECT_NE(SystemMessage(number), "") << "curl " << code << " as " << number;
   }
 #endif
+}
+
+// Every command answers --help and -h with its usage on stdout and 0.
+TEST(UpdateCheckToolTest, HelpForEachCommand) {
+  const auto noDiagnosis = []() -> DoctorFindings {
+    ADD_FAILURE() << "help ran the diagnosis";
+    return {};
+  };
+  struct Case {
+    std::vector<std::string> args;
+    const char* usage;
+  };
+  for (const Case& c : std::vector<Case>{
+           {{"lint", "--help"}, "usage: updatecheck lint FILE --url URL\n"},
+           {{"lint", "f.txt", "-h"}, "usage: updatecheck lint FILE --url URL\n"},
+           {{"make", "--url", "u", "-h"}, "usage: updatecheck make --url URL"},
+           {{"make", "--help"}, "usage: updatecheck make --url URL"},
+           {{"doctor", "--help"}, "usage: updatecheck doctor [--json]\n"},
+           {{"doctor", "--json", "-h"}, "usage: updatecheck doctor [--json]\n"},
+       }) {
+    const CommandOutput output =
+        c.args[0] == "doctor" ? RunDoctor(c.args, noDiagnosis) : *RunFileCommand(c.args);
+    EXPECT_EQ(output.status, 0) << c.args[0];
+    EXPECT_EQ(output.out.rfind(c.usage, 0), 0u) << output.out;
+    EXPECT_EQ(output.err, "") << c.args[0];
+  }
+  // A value that looks like help is a value; unknown options are usage errors.
+  const auto made =
+      RunFileCommand({"make", "--url", "http://h/v", "--version", "2.0.1", "--update", "-h"});
+  EXPECT_EQ(made->status, 0);
+  EXPECT_NE(made->out.find("update=-h\r\n"), std::string::npos) << made->out;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"lint", "--bogus"}, {"make", "--json"}}) {
+    const auto output = RunFileCommand(args);
+    EXPECT_EQ(output->status, 2) << args[1];
+    EXPECT_NE(output->err.find("unknown option '" + args[1] + "'"), std::string::npos);
+    EXPECT_NE(output->err.find("usage: updatecheck " + args[0]), std::string::npos);
+  }
+  EXPECT_EQ(RunDoctor({"doctor", "--bogus"}, noDiagnosis).status, 2);
+  for (const char* help : {"--help", "-h"}) EXPECT_TRUE(ParseCheckOptions({help}).help);
+}
+
+// The doctor's verdicts, from what it found, in text and JSON.
+TEST(UpdateCheckToolTest, DoctorSaysWhatAHostWillFind) {
+  const std::string path = "C:\\A\\QELUpdateCheck1_1.exe";
+  const ClassEntry working{true, "\"" + path + "\"", path, true, "1.1.0.7"};
+  const ClassEntry moved{true, "\"" + path + "\"", path, false, ""};
+  const std::vector<TypeLibraryEntry> libraries = {{"win64", "machine-wide", path, true},
+                                                   {"win32", "machine-wide", path + "\\2", true}};
+  const std::vector<ProgIdEntry> ids = {{"QELUpdateCheck1_1.UpdateCheck.1", "{E9}", true},
+                                        {"QELUpdateCheck1_1.UpdateCheck", "", false}};
+  struct Case {
+    const char* name;
+    DoctorFindings findings;
+    int status;
+    const char* registered;
+    std::vector<std::string> said;
+  };
+  const int32_t notRegistered = static_cast<int32_t>(0x80040154);
+  const std::vector<Case> cases = {
+      {"nothing",
+       {false, {}, {}, {{"win64", "", "", false}}, {}, notRegistered, "not registered"},
+       2,
+       "none",
+       {"Class UpdateCheck registered: none\n", "  win64: not registered\n",
+        "no, a host cannot create it (0x80040154: not registered)", "Register the server"}},
+      {"moved",
+       {false, moved, {}, libraries, ids, notRegistered, ""},
+       2,
+       "machine-wide",
+       {"file: " + path + " (MISSING: the file is not there)", "names a file that is not there"}},
+      {"working",
+       {false, working, {}, libraries, ids, 0, "ok"},
+       0,
+       "machine-wide",
+       {"  machine-wide: LocalServer32 \"" + path + "\"\n", "(exists, version 1.1.0.7)",
+        "  win32: " + path + "\\2 (machine-wide, exists)\n",
+        "  QELUpdateCheck1_1.UpdateCheck: not registered\n", "yes, a host can create it"}},
+      {"both",
+       {false, working, moved, libraries, ids, notRegistered, ""},
+       2,
+       "both",
+       {"both; the per-user registration wins for this user\n", "names a file that is not there"}},
+  };
+  for (const Case& c : cases) {
+    const CommandOutput text = RunDoctor({"doctor"}, [&] { return c.findings; });
+    EXPECT_EQ(text.status, c.status) << c.name;
+    for (const std::string& part : c.said) {
+      EXPECT_NE(text.out.find(part), std::string::npos) << c.name << ": " << text.out;
+    }
+    const auto json =
+        nlohmann::json::parse(RunDoctor({"doctor", "--json"}, [&] { return c.findings; }).out);
+    EXPECT_EQ(json["creatable"], c.status == 0) << c.name;
+    EXPECT_EQ(json["createResult"], c.findings.createResult) << c.name;
+    EXPECT_EQ(json["registered"], c.registered) << c.name;
+    EXPECT_EQ(json["machine"]["serverExists"], c.findings.machine.serverExists) << c.name;
+    EXPECT_EQ(json["typeLibrary"].contains("win64"), true) << c.name;
+  }
 }
 
 // The second fetch that explains a refusal, against the loopback server.

@@ -2,6 +2,7 @@
 // warnings about accepted ones, and files made to be accepted.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -66,12 +67,16 @@ TEST(VersionLintTest, EachBrokenFileNamesItsFirstRuleAndLine) {
        LintRule::kOverflow, 4, "beyond the signed 32-bit range"},
       {"no history", "file=https://a/x.txt\r\nmajor=2\r\nminor=1\r\nbuild=4\r\nupdate=u\r\n",
        LintRule::kNoHistory, 6, "nothing follows"},
+      // A good file, but one byte more than a check downloads.
+      {"over 16 MiB", good + std::string(kMaxVersionFileBytes + 1 - good.size(), 'h'),
+       LintRule::kTooLarge, 0, "the file is 16777217 bytes, larger than 16 MiB (16777216 bytes)"},
   };
   std::set<std::string> messages;
   for (const BrokenCase& c : cases) {
     const LintResult result = LintVersionFile(c.bytes, Utf8ToText(kUrl));
     EXPECT_FALSE(result.accepted) << c.name;
     EXPECT_EQ(result.overflow, c.rule == LintRule::kOverflow) << c.name;
+    EXPECT_EQ(result.tooLarge, c.rule == LintRule::kTooLarge) << c.name;
     ASSERT_TRUE(result.error) << c.name;
     EXPECT_EQ(result.error->kind, c.rule) << c.name << ": " << result.error->message;
     EXPECT_EQ(result.error->line, c.line) << c.name << ": " << result.error->message;
@@ -106,12 +111,24 @@ TEST(VersionLintTest, AcceptedFilesWarnAboutValuesProbablyNotMeant) {
        LintWarning::kUtf8InHistory, 7},
       {"no final CR LF", "major=2\r\nminor=1\r\nbuild=40\r\nupdate=u\r\nh",
        LintWarning::kHistoryWithoutCrLf, 6},
+      {"last line LF only", "major=2\r\nminor=1\r\nbuild=40\r\nupdate=u\r\nh\nx\r\ny\n",
+       LintWarning::kHistoryWithoutCrLf, 8},
+      {"negative", "major=2\r\nminor=-1\r\nbuild=40\r\nupdate=u\r\nh\r\n",
+       LintWarning::kNegativeNumber, 3},
+      {"16-bit hexadecimal", "major=2\r\nminor=1\r\nbuild=&HFFFF\r\nupdate=u\r\nh\r\n",
+       LintWarning::kRadixNumber, 4},
+      {"zero-padded", "major=2\r\nminor=1\r\nbuild=040\r\nupdate=u\r\nh\r\n",
+       LintWarning::kZeroPadded, 4},
   };
   for (const WarnedCase& c : cases) {
     const LintResult result =
         LintVersionFile(File("file=https://a/x.txt\r\n", c.rest), Utf8ToText(kUrl));
     EXPECT_TRUE(result.accepted) << c.name;
-    ASSERT_EQ(result.warnings.size(), 1u) << c.name;
+    ASSERT_GE(result.warnings.size(), 1u) << c.name;
+    // &HFFFF is hexadecimal and negative too.
+    EXPECT_EQ(result.warnings.size(),
+              c.line == 4 && c.rest.find("&H") != std::string::npos ? 2u : 1u)
+        << c.name;
     EXPECT_EQ(result.warnings[0].kind, c.warning) << c.name << ": " << result.warnings[0].message;
     EXPECT_EQ(result.warnings[0].line, c.line) << c.name << ": " << result.warnings[0].message;
   }
@@ -131,34 +148,88 @@ TEST(VersionMakerTest, WritesCrLfAndWindows1252ThatTheParserAccepts) {
       made.bytes,
       "file=https://a/x.txt\r\nmajor=2\r\nminor=1\r\nbuild=40\r\nupdate=https://a/setup.exe\r\n"
       "New:\r\n - Caf\xE9 \x96 fast\r\n");
-  const LintResult lint = LintVersionFile(made.bytes, Utf8ToText(kUrl));
-  EXPECT_TRUE(lint.accepted);
-  EXPECT_TRUE(lint.warnings.empty());
-  EXPECT_EQ(lint.values.versionHistory, u"New:\r\n - Caf\u00e9 \u2013 fast\r\n");
+  EXPECT_TRUE(made.warnings.empty());
+  EXPECT_EQ(LintVersionFile(made.bytes, Utf8ToText(kUrl)).values.versionHistory,
+            u"New:\r\n - Caf\u00e9 \u2013 fast\r\n");
+  EXPECT_EQ(MakeVersionFile(kUrl, "-3.00.7", "u", "").bytes,
+            "file=https://a/x.txt\r\nmajor=-3\r\nminor=0\r\nbuild=7\r\nupdate=u\r\nVersion "
+            "-3.0.7\r\n");
+}
 
-  EXPECT_EQ(
-      MakeVersionFile(kUrl, "-3.0.7", "u", "").bytes,
-      "file=https://a/x.txt\r\nmajor=-3\r\nminor=0\r\nbuild=7\r\nupdate=u\r\nVersion -3.0.7\r\n");
-
-  struct Refused {
+// make refuses what lint would refuse, and warns as it writes about what lint
+// would warn about: what it writes lints with exactly the warnings it gave.
+TEST(VersionMakerTest, RoundTripsThroughLint) {
+  struct Case {
+    std::string url;
     const char* version;
-    const char* update;
-    const char* history;
-    const char* says;
+    std::string update;
+    std::string history;
+    const char* refused;  // part of the error; null when written
+    std::vector<LintWarning> linted;
+    size_t ownWarnings;  // make's own, about numbers it wrote otherwise than given
   };
-  for (const Refused& r : std::vector<Refused>{
-           {"0.1.2", "u", "", "major is 0"},
-           {"2.1", "u", "", "MAJOR.MINOR.BUILD"},
-           {"2.1.2147483648", "u", "", "MAJOR.MINOR.BUILD"},
-           {"2.1.4", "", "", "--update is empty"},
-           {"2.1.4", "a\r\nb", "", "one line"},
-           {"2.1.4", "u", "ok\n\xE4\xB8\xAD\n", "the history, line 2: `\xE4\xB8\xAD` (U+4E2D)"},
-           {"2.1.4", "\xF0\x9F\x98\x80", "", "(U+1F600) cannot be written in Windows-1252"},
-           {"2.1.4", "u", "\xC3", "not UTF-8"},
-       }) {
-    const MadeVersionFile refused = MakeVersionFile(kUrl, r.version, r.update, r.history);
-    EXPECT_TRUE(refused.bytes.empty()) << r.says;
-    EXPECT_NE(refused.error.find(r.says), std::string::npos) << refused.error;
+  const std::string url = kUrl;
+  const std::vector<Case> cases = {
+      {url, "2.1.40", "u", "", nullptr, {}, 0},
+      {url, "2.0.0", "u", "one\r\ntwo", nullptr, {}, 0},
+      {url, "2147483647.-2147483648.0", "u", "h", nullptr, {LintWarning::kNegativeNumber}, 0},
+      {url, "-3.0.7", "u", "", nullptr, {LintWarning::kNegativeNumber}, 0},
+      {url, "2.01.-007", "u", "", nullptr, {LintWarning::kNegativeNumber}, 2},
+      {url, "2.1.4", "u \t", "", nullptr, {LintWarning::kUpdateSpaces}, 0},
+      {url, "2.1.4", " u", "", nullptr, {LintWarning::kUpdateSpaces}, 0},
+      {url, "2.1.4", "u", "Caf\xC3\xA9\n", nullptr, {}, 0},
+      {url + " ", "2.1.4", "u", "", "--url begins or ends with a space", {}, 0},
+      {" " + url, "2.1.4", "u", "", "--url begins or ends with a space", {}, 0},
+      {url + "\t", "2.1.4", "u", "", "--url begins or ends with a space or tab", {}, 0},
+      {"https://a/\xE4\xB8\xAD.txt", "2.1.4", "u", "", "cannot repeat the URL", {}, 0},
+      {"https://a/x\r.txt", "2.1.4", "u", "", "--url must be one line", {}, 0},
+      {"", "2.1.4", "u", "", "--url is empty", {}, 0},
+      {url, "0.1.2", "u", "", "major is 0", {}, 0},
+      {url, "2.1", "u", "", "MAJOR.MINOR.BUILD", {}, 0},
+      {url, "2.1.2147483648", "u", "", "MAJOR.MINOR.BUILD", {}, 0},
+      {url, "2.1.4", "", "", "--update is empty", {}, 0},
+      {url, "2.1.4", "a\r\nb", "", "one line", {}, 0},
+      {url, "2.1.4", std::string("a\0b", 3), "", "NUL", {}, 0},
+      {url,
+       "2.1.4",
+       "u",
+       "ok\n\xE4\xB8\xAD\n",
+       "the history, line 2: `\xE4\xB8\xAD` (U+4E2D)",
+       {},
+       0},
+      {url, "2.1.4", "\xF0\x9F\x98\x80", "", "(U+1F600) cannot be written in Windows-1252", {}, 0},
+      {url, "2.1.4", "u", "\xC3", "not UTF-8", {}, 0},
+      // Against a cap of 1 KiB, as lint's cap is tested against the real one.
+      {url, "2.1.4", "u", std::string(1024 - 61, 'h'), nullptr, {}, 0},
+      {url,
+       "2.1.4",
+       "u",
+       std::string(1024 - 60, 'h'),
+       "would be 1025 bytes, larger than 1024 bytes: a check of it ends with error 223",
+       {},
+       0},
+  };
+  for (const Case& c : cases) {
+    const std::string name = c.url + " " + c.version + " " + c.update;
+    const MadeVersionFile made = MakeVersionFile(c.url, c.version, c.update, c.history, 1024);
+    if (c.refused) {
+      EXPECT_TRUE(made.bytes.empty()) << name;
+      EXPECT_NE(made.error.find(c.refused), std::string::npos) << name << ": " << made.error;
+      continue;
+    }
+    ASSERT_EQ(made.error, "") << name;
+    const LintResult lint = LintVersionFile(made.bytes, Utf8ToText(c.url), 1024);
+    EXPECT_TRUE(lint.accepted) << name;
+    EXPECT_FALSE(lint.error) << name;
+    std::vector<LintWarning> kinds;
+    for (const auto& warning : lint.warnings) {
+      kinds.push_back(warning.kind);
+      EXPECT_NE(std::find(made.warnings.begin(), made.warnings.end(), warning.message),
+                made.warnings.end())
+          << name << ": make did not say " << warning.message;
+    }
+    EXPECT_EQ(kinds, c.linted) << name;
+    EXPECT_EQ(made.warnings.size(), c.linted.size() + c.ownWarnings) << name;
   }
 }
 
