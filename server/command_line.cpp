@@ -24,11 +24,34 @@ std::optional<ServerAction> ParseCommandLine(const std::vector<std::wstring>& ar
       {L"UnregServer", ServerAction::Unregister},
       {L"RegServerPerUser", ServerAction::RegisterPerUser},
       {L"UnregServerPerUser", ServerAction::UnregisterPerUser},
+      {L"?", ServerAction::Help},
+      {L"help", ServerAction::Help},
   };
   for (const auto& entry : switches) {
     if (CompareStringOrdinal(name, -1, entry.name, -1, TRUE) == CSTR_EQUAL) return entry.action;
   }
   return std::nullopt;
+}
+
+std::wstring UsageText(const std::vector<std::wstring>& arguments) {
+  std::wstring why;
+  if (arguments.empty()) {
+    why = L"QELUpdateCheck1_1: no switch given (COM starts the server itself, with -Embedding)\n";
+  } else if (arguments.size() > 1) {
+    why = L"QELUpdateCheck1_1: one switch at a time\n";
+  } else if (!ParseCommandLine(arguments)) {
+    why = L"QELUpdateCheck1_1: unknown switch '" + arguments.front() + L"'\n";
+  }
+  return why +
+         L"usage: QELUpdateCheck1_1.exe /RegServer | /UnregServer | /RegServerPerUser | "
+         L"/UnregServerPerUser | /?\n"
+         L"  /RegServer           register the update checker for the whole machine "
+         L"(as an administrator)\n"
+         L"  /UnregServer         remove the machine-wide registration, if it names this file\n"
+         L"  /RegServerPerUser    register it for the current user only\n"
+         L"  /UnregServerPerUser  remove the current user's registration, if it names this file\n"
+         L"  /? or /help          show this text\n"
+         L"Switches are read in any case, after / or -. Exit status: 0 done, 1 failed, 2 usage.\n";
 }
 
 std::vector<std::wstring> ProcessArguments() {

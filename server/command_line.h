@@ -13,11 +13,15 @@ enum class ServerAction {
   Unregister,
   RegisterPerUser,
   UnregisterPerUser,
+  Help,  // /? -? /help: the usage, for a person
 };
 
 // One switch, "/" or "-" then its name in any case. Anything else, or nothing,
 // is no action.
 std::optional<ServerAction> ParseCommandLine(const std::vector<std::wstring>& arguments);
+
+// Why the arguments are no action, then the switches, one a line.
+std::wstring UsageText(const std::vector<std::wstring>& arguments);
 
 // The process's arguments, without the program name.
 std::vector<std::wstring> ProcessArguments();

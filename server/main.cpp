@@ -1,11 +1,14 @@
 // QELUpdateCheck1_1.exe: the out-of-process server for UpdateCheck. It shows
-// no window; its switches register or unregister it, and COM starts it with
-// -Embedding to serve hosts until their last object has gone (or, if no
-// host takes it up, for a few seconds).
+// no window; its switches register or unregister it (or print its usage to
+// standard error), and COM starts it with -Embedding to serve hosts until
+// their last object has gone (or, if no host takes it up, for a few seconds).
 
 #include <windows.h>
 
 #include <objbase.h>
+
+#include <string>
+#include <vector>
 
 #include "QELUpdateCheck.h"
 #include "server/class_factory.h"
@@ -16,6 +19,7 @@
 #include "server/object_threads.h"
 #include "server/registration.h"
 #include "server/server_lifetime.h"
+#include "server/standard_error.h"
 #include "server/test_limits.h"
 
 namespace {
@@ -55,6 +59,19 @@ HRESULT Serve() {
   return hr;
 }
 
+// Says so when another copy's registration was left alone.
+HRESULT Unregister(RegistrationScope scope) {
+  std::wstring other;
+  const HRESULT hr = UnregisterServer(scope, &other);
+  if (hr == S_FALSE) {
+    WriteStandardError(std::wstring(L"QELUpdateCheck1_1: nothing removed: the update checker is "
+                                    L"registered ") +
+                       (scope == RegistrationScope::Machine ? L"machine-wide" : L"for this user") +
+                       L" to " + other + L", not to this file\n");
+  }
+  return hr;
+}
+
 HRESULT Run(ServerAction action) {
   switch (action) {
     case ServerAction::Serve:
@@ -62,11 +79,13 @@ HRESULT Run(ServerAction action) {
     case ServerAction::Register:
       return RegisterServer(RegistrationScope::Machine);
     case ServerAction::Unregister:
-      return UnregisterServer(RegistrationScope::Machine);
+      return Unregister(RegistrationScope::Machine);
     case ServerAction::RegisterPerUser:
       return RegisterServer(RegistrationScope::User);
     case ServerAction::UnregisterPerUser:
-      return UnregisterServer(RegistrationScope::User);
+      return Unregister(RegistrationScope::User);
+    case ServerAction::Help:
+      break;
   }
   return E_INVALIDARG;
 }
@@ -75,8 +94,12 @@ HRESULT Run(ServerAction action) {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   try {
-    const auto action = ParseCommandLine(ProcessArguments());
-    if (!action) return kExitUsage;
+    const std::vector<std::wstring> arguments = ProcessArguments();
+    const auto action = ParseCommandLine(arguments);
+    if (!action || *action == ServerAction::Help) {
+      WriteStandardError(UsageText(arguments));
+      return action ? kExitSuccess : kExitUsage;
+    }
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return kExitFailure;
     const HRESULT hr = Run(*action);
     // A serving process ends here without uninitialising COM: a host's last

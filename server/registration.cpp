@@ -11,6 +11,7 @@
 #include "QELUpdateCheck.h"
 #include "server/bstr.h"
 #include "server/com_ptr.h"
+#include "server/registration_owner.h"
 #include "server/type_library.h"
 
 namespace qel::com {
@@ -335,8 +336,13 @@ HRESULT RegisterServer(RegistrationScope scope) noexcept {
   }
 }
 
-HRESULT UnregisterServer(RegistrationScope scope) noexcept {
+HRESULT UnregisterServer(RegistrationScope scope, std::wstring* registeredElsewhere) noexcept {
   try {
+    // Another copy's registration stays: its hosts still need it.
+    if (const auto other = RegisteredToAnotherServer(scope)) {
+      if (registeredElsewhere) *registeredElsewhere = *other;
+      return S_FALSE;
+    }
     const HKEY root = RootOf(scope);
     HRESULT result = scope == RegistrationScope::Machine ? UnregisterLibraryMachineWide()
                                                          : UnregisterLibraryForUser();

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace qel::com {
 
 enum class RegistrationScope { Machine, User };
@@ -15,7 +17,11 @@ inline constexpr wchar_t kClassName[] = L"UpdateCheck";
 // Writes every entry. On failure nothing stays behind.
 HRESULT RegisterServer(RegistrationScope scope) noexcept;
 
-// Removes every entry; entries already missing are no failure.
-HRESULT UnregisterServer(RegistrationScope scope) noexcept;
+// Removes every entry; entries already missing are no failure. When the
+// class's LocalServer32 names another executable (another copy, registered
+// after this one), nothing is removed: S_FALSE, with that executable's path
+// in `registeredElsewhere` if given.
+HRESULT UnregisterServer(RegistrationScope scope,
+                         std::wstring* registeredElsewhere = nullptr) noexcept;
 
 }  // namespace qel::com

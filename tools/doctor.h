@@ -37,6 +37,7 @@ struct ProgIdEntry {
 
 struct DoctorFindings {
   bool inProcess = false;  // this build creates the object inside the tool: nothing to register
+  bool underWine = false;  // Wine's COM, which does not activate per-user classes
   ClassEntry machine;
   ClassEntry user;
   std::vector<TypeLibraryEntry> typeLibraries;

@@ -28,17 +28,18 @@ std::wstring GuidText(REFGUID guid) {
   return text;
 }
 
-// A key's default value; empty when the key or value is missing.
+// A key's default value (expanded, if it holds variables); empty when the
+// key or value is missing.
 std::wstring DefaultValue(HKEY root, const std::wstring& key) {
   DWORD size = 0;
-  if (RegGetValueW(root, key.c_str(), nullptr, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ, nullptr,
-                   nullptr, &size) != ERROR_SUCCESS ||
+  if (RegGetValueW(root, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, nullptr, &size) !=
+          ERROR_SUCCESS ||
       size < sizeof(wchar_t)) {
     return {};
   }
   std::wstring value(size / sizeof(wchar_t), L'\0');
-  if (RegGetValueW(root, key.c_str(), nullptr, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ, nullptr,
-                   value.data(), &size) != ERROR_SUCCESS) {
+  if (RegGetValueW(root, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value.data(), &size) !=
+      ERROR_SUCCESS) {
     return {};
   }
   value.resize(wcsnlen(value.c_str(), value.size()));
@@ -154,7 +155,7 @@ std::string CreateMeaning(HRESULT hr) {
     case S_OK:
       return "created";
     case REGDB_E_CLASSNOTREG:
-      return "class not registered: no registration a host of this user finds names a server";
+      return "class not registered";
     case CO_E_SERVER_EXEC_FAILURE:
       return "the server was started but did not make the class available";
     default:
@@ -182,6 +183,9 @@ HRESULT CreateAsAHost() {
 
 DoctorFindings Diagnose() {
   DoctorFindings findings;
+  // Wine's ntdll names itself; its COM differs from Windows' in what it finds.
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  findings.underWine = ntdll && GetProcAddress(ntdll, "wine_get_version");
   findings.machine = ClassIn(HKEY_LOCAL_MACHINE);
   findings.user = ClassIn(HKEY_CURRENT_USER);
   for (const wchar_t* kind : {L"win64", L"win32"})

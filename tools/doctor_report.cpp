@@ -115,6 +115,12 @@ std::string DoctorText(const DoctorFindings& f) {
     } else if (!winner->serverExists) {
       out << "The registration names a file that is not there: register the installed copy "
              "again (its /RegServer), or reinstall.\n";
+    } else if (winner == &f.user && !f.machine.registered) {
+      out << (f.underWine ? "Only a per-user registration exists, and Wine does not activate "
+                            "classes registered per user: register machine-wide (/RegServer).\n"
+                          : "Only a per-user registration exists: a host running elevated (as "
+                            "an administrator) does not use it; register machine-wide "
+                            "(/RegServer) for such hosts.\n");
     }
   }
   return out.str();
@@ -127,6 +133,7 @@ std::string DoctorJson(const DoctorFindings& f) {
   json["createResultHex"] = Hex(f.createResult);
   json["meaning"] = f.createMeaning;
   json["inProcess"] = f.inProcess;
+  json["underWine"] = f.underWine;
   if (!f.inProcess) {
     json["registered"] = Registered(f);
     const ClassEntry* winner = Winner(f);
