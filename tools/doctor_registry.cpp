@@ -161,8 +161,11 @@ std::string CreateMeaning(HRESULT hr) {
     default:
       break;
   }
-  const std::string message = SystemMessage(static_cast<int32_t>(hr));
-  return message.empty() ? "unknown result" : message;
+  std::string message = SystemMessage(static_cast<int32_t>(hr));
+  if (message.empty() && HRESULT_FACILITY(hr) == FACILITY_WIN32) {
+    message = SystemMessage(static_cast<int32_t>(HRESULT_CODE(hr)));
+  }
+  return message.empty() ? "no text for this result" : message;
 }
 
 // Creates the object as a host does, through the dual interface, and lets go.

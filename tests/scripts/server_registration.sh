@@ -7,6 +7,7 @@
 #    the file moved away, per-user only, registered and working.
 # Puts the suite's machine-wide registration back however it ends.
 # Usage: server_registration.sh <server.exe> <updatecheck.exe> <work dir>
+# shellcheck disable=SC2317  # the state_ functions and restore are called by name
 set -u
 set -f  # "/?" is a switch, not a pattern
 server=$1
@@ -75,7 +76,8 @@ TABLE
 echo "== two copies: only the registered one unregisters"
 wine "$server" /UnregServer </dev/null >/dev/null 2>&1
 while IFS='|' read -r hive register unregister scope; do
-  run wine "$a" "$register" && run wine "$b" "$register"
+  run wine "$a" "$register"
+  run wine "$b" "$register"
   [ "$(registered "$hive")" = "$b" ] || fail "$hive: B's $register did not win"
   run wine "$a" "$unregister"
   expect "A $unregister" 0 err "nothing removed: the update checker is registered $scope to $b, not to this file"
@@ -85,7 +87,7 @@ while IFS='|' read -r hive register unregister scope; do
   wine reg add "$hive\\Software\\Classes\\CLSID\\$clsid\\LocalServer32" /ve /f \
     /d "\"$(printf '%s' "$b" | tr '[:lower:]' '[:upper:]')\"" </dev/null >/dev/null 2>&1
   run wine "$b" "$unregister"
-  [ "$status" = 0 ] && [ ! -s "$work/err" ] || fail "B $unregister: status $status"
+  if [ "$status" != 0 ] || [ -s "$work/err" ]; then fail "B $unregister: status $status"; fi
   [ -z "$(registered "$hive")" ] || fail "$hive: B's $unregister left LocalServer32"
 done <<'TABLE'
 HKLM|/RegServer|/UnregServer|machine-wide
