@@ -3,8 +3,9 @@
 #  - the server's usage and exit statuses for each kind of command line;
 #  - two copies in two folders: unregistering the one that is not registered
 #    leaves the other's registration, machine-wide and per user;
-#  - updatecheck doctor in four states: nothing registered, registered with
-#    the file moved away, per-user only, registered and working.
+#  - updatecheck doctor in each state: nothing registered, registered with
+#    the file moved away, registered to a file that is no server (but has a
+#    version resource), per-user only, registered and working.
 # Puts the suite's machine-wide registration back however it ends.
 # Usage: server_registration.sh <server.exe> <updatecheck.exe> <work dir>
 # shellcheck disable=SC2317  # the state_ functions and restore are called by name
@@ -100,8 +101,14 @@ state_moved() {
   wine "$a" /RegServer </dev/null >/dev/null 2>&1
   mv "$work/A/$exe" "$work/A/moved.exe"
 }
-state_per_user() {
+# A file that carries a version resource, though it is no server.
+state_foreign() {
   mv "$work/A/moved.exe" "$work/A/$exe"
+  wine reg add "HKLM\\Software\\Classes\\CLSID\\$clsid\\LocalServer32" /ve /f \
+    /d 'C:\windows\system32\kernel32.dll' </dev/null >/dev/null 2>&1
+}
+state_per_user() {
+  wine reg delete "HKLM\\Software\\Classes\\CLSID\\$clsid" /f </dev/null >/dev/null 2>&1
   wine "$a" /UnregServer </dev/null >/dev/null 2>&1
   wine "$a" /RegServerPerUser </dev/null >/dev/null 2>&1
 }
@@ -118,6 +125,7 @@ while IFS='|' read -r state want text json; do
 done <<'TABLE'
 nothing|2|Class UpdateCheck registered: none|"creatable":false,"createResult":-2147221164,"createResultHex":"0x80040154"
 moved|2|(MISSING: the file is not there)|"registered":"machine-wide","wins":"machine-wide","machine":{"registered":true
+foreign|2|C:\windows\system32\kernel32.dll (exists, version |"serverExists":true,"serverVersion":"
 per_user|2|Only a per-user registration exists, and Wine does not activate classes registered per user|"createResultHex":"0x80040154","meaning":"class not registered","inProcess":false,"underWine":true,"registered":"per-user","wins":"per-user"
 working|0|Create UpdateCheck: yes, a host can create it (0x00000000: created)|"creatable":true
 TABLE
