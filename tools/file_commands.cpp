@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <sstream>
+#include <vector>
 
 #include "common/text.h"
 #include "tools/version_lint.h"
@@ -21,7 +21,12 @@ std::filesystem::path PathOf(const std::string& utf8) {
 std::optional<std::string> ReadBytes(const std::string& name) {
   std::ifstream in(PathOf(name), std::ios::binary);
   if (!in) return std::nullopt;
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // In blocks: a version file may be as large as the download's cap and more.
+  std::string bytes;
+  std::vector<char> block(1 << 16);
+  while (in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount() > 0) {
+    bytes.append(block.data(), static_cast<size_t>(in.gcount()));
+  }
   if (in.bad()) return std::nullopt;
   return bytes;
 }
