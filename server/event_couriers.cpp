@@ -86,10 +86,14 @@ void EventCouriers::Run() noexcept {
         m_wake.wait_for(lock, kIdleLimit, [this] { return m_quitting || !m_ready.empty(); });
     --m_idle;
     if (!m_ready.empty()) {
-      const std::shared_ptr<Route> route = std::move(m_ready.front());
+      std::shared_ptr<Route> route = std::move(m_ready.front());
       m_ready.pop_front();
       lock.unlock();
       RunRoute(*route);
+      // A route that goes here lets go of its proxies on this thread, before
+      // the server may learn that nothing holds it.
+      route.reset();
+      m_lifetime.Release();
       lock.lock();
       continue;
     }
@@ -120,7 +124,6 @@ void EventCouriers::RunRoute(Route& route) noexcept {
     } catch (...) {
     }
   }
-  m_lifetime.Release();
 }
 
 void EventCouriers::Reap() noexcept {
