@@ -28,7 +28,7 @@ HRESULT ClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
 
 HRESULT ClassFactory::LockServer(BOOL lock) {
   if (lock) {
-    m_lifetime.AddRef();
+    if (!m_lifetime.TryAddRef()) return CO_E_SERVER_STOPPING;
   } else {
     m_lifetime.Release();
   }

@@ -1,5 +1,6 @@
 #include "server/connection_point.h"
 
+#include <objbase.h>
 #include <oleauto.h>
 #include <olectl.h>
 
@@ -93,10 +94,18 @@ HRESULT EventConnectionPoint::GetConnectionPointContainer(IConnectionPointContai
   return S_OK;
 }
 
+HRESULT EventConnectionPoint::Initialize(EventCouriers& couriers) noexcept {
+  m_couriers = &couriers;
+  m_route = couriers.NewRoute();
+  return m_route ? S_OK : E_OUTOFMEMORY;
+}
+
 HRESULT EventConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
   if (!cookie) return E_POINTER;
   *cookie = 0;
   if (!sink) return E_POINTER;
+  if (!m_route) return E_UNEXPECTED;
+  DropGone();
   // Cookies are never handed out twice, so a stale one can never break
   // somebody else's connection.
   if (m_lastCookie == MAXDWORD) return CONNECT_E_ADVISELIMIT;
@@ -105,20 +114,44 @@ HRESULT EventConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
       FAILED(sink->QueryInterface(IID_IDispatch, dispatch.PutVoid()))) {
     return CONNECT_E_CANNOTCONNECT;
   }
+  // The couriers' apartment gets a proxy of its own, made now, while the
+  // host waits for this call and so answers what the marshalling asks of it.
+  IStream* stream = nullptr;
+  HRESULT hr = CoMarshalInterThreadInterfaceInStream(IID_IDispatch, dispatch.Get(), &stream);
+  if (FAILED(hr)) return CONNECT_E_CANNOTCONNECT;
+  const DWORD next = m_lastCookie + 1;
   try {
-    const DWORD next = m_lastCookie + 1;
     m_sinks.emplace(next, std::move(dispatch));
-    m_lastCookie = next;
-    *cookie = next;
-    return S_OK;
   } catch (...) {
-    return E_OUTOFMEMORY;
+    hr = E_OUTOFMEMORY;
   }
+  if (SUCCEEDED(hr) && !m_couriers->Queue(m_route, [next, stream](auto& sinks, auto&) {
+        ComPtr<IDispatch> courierSink;
+        if (SUCCEEDED(
+                CoGetInterfaceAndReleaseStream(stream, IID_IDispatch, courierSink.PutVoid()))) {
+          sinks.emplace(next, std::move(courierSink));
+        }
+      })) {
+    m_sinks.erase(next);
+    hr = E_OUTOFMEMORY;
+  }
+  if (FAILED(hr)) {
+    CoReleaseMarshalData(stream);
+    stream->Release();
+    return hr;
+  }
+  m_lastCookie = next;
+  *cookie = next;
+  return S_OK;
 }
 
 HRESULT EventConnectionPoint::Unadvise(DWORD cookie) {
   const auto found = m_sinks.find(cookie);
   if (found == m_sinks.end()) return CONNECT_E_NOCONNECTION;
+  // Events raised before this call still reach the sink; none after it.
+  if (!m_couriers->Queue(m_route, [cookie](auto& sinks, auto&) { sinks.erase(cookie); })) {
+    return E_OUTOFMEMORY;
+  }
   // The sink is released after it has left the table: its release may call
   // back into this object.
   ComPtr<IDispatch> sink = std::move(found->second);
@@ -129,6 +162,7 @@ HRESULT EventConnectionPoint::Unadvise(DWORD cookie) {
 HRESULT EventConnectionPoint::EnumConnections(IEnumConnections** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
+  DropGone();
   try {
     auto connections = std::make_shared<std::vector<Connection>>();
     for (const auto& [cookie, sink] : m_sinks) {
@@ -143,31 +177,47 @@ HRESULT EventConnectionPoint::EnumConnections(IEnumConnections** out) {
 
 void EventConnectionPoint::Fire(int32_t lErrorNumber,
                                 const std::u16string& strErrorDescription) noexcept {
+  DropGone();
+  if (m_sinks.empty()) return;
   try {
-    // Sinks may connect and disconnect while the event is out with another
-    // sink; the snapshot keeps each one alive until it has had its call.
-    const std::vector<std::pair<DWORD, ComPtr<IDispatch>>> sinks(m_sinks.begin(), m_sinks.end());
-    EventArguments arguments(lErrorNumber, strErrorDescription);
-    for (const auto& [cookie, sink] : sinks) {
-      if (!m_sinks.count(cookie)) continue;
-      DISPPARAMS params = arguments.Params();
-      ExcepInfo excepInfo;
-      UINT argError = 0;
-      VARIANT result;
-      VariantInit(&result);
-      const HRESULT hr =
-          sink->Invoke(DISPID_UC_UPDATECHECKCOMPLETE, IID_NULL, LOCALE_USER_DEFAULT,
-                       DISPATCH_METHOD, &params, &result, excepInfo.Put(), &argError);
-      VariantClear(&result);
-      if (HostIsGone(hr)) Unadvise(cookie);
-    }
+    m_couriers->Queue(m_route, [lErrorNumber, text = strErrorDescription](auto& sinks, auto& gone) {
+      EventArguments arguments(lErrorNumber, text);
+      std::vector<DWORD> lost;
+      for (const auto& [cookie, sink] : sinks) {
+        DISPPARAMS params = arguments.Params();
+        ExcepInfo excepInfo;
+        UINT argError = 0;
+        VARIANT result;
+        VariantInit(&result);
+        const HRESULT hr =
+            sink->Invoke(DISPID_UC_UPDATECHECKCOMPLETE, IID_NULL, LOCALE_USER_DEFAULT,
+                         DISPATCH_METHOD, &params, &result, excepInfo.Put(), &argError);
+        VariantClear(&result);
+        if (HostIsGone(hr)) {
+          gone(cookie);
+          lost.push_back(cookie);
+        }
+      }
+      for (const DWORD cookie : lost) sinks.erase(cookie);
+    });
   } catch (...) {
-    // Only the snapshot or the arguments can fail, for want of memory: the
-    // event is then lost, which is all a sink could have done to it anyway.
+    // Only the copy of the text can fail, for want of memory: the event is
+    // then lost, which is all a sink could have done to it anyway.
+  }
+}
+
+void EventConnectionPoint::DropGone() noexcept {
+  if (!m_route) return;
+  for (const DWORD cookie : m_couriers->TakeGone(*m_route)) {
+    const auto found = m_sinks.find(cookie);
+    if (found == m_sinks.end()) continue;
+    ComPtr<IDispatch> sink = std::move(found->second);
+    m_sinks.erase(found);
   }
 }
 
 void EventConnectionPoint::Clear() noexcept {
+  if (m_route) m_couriers->Queue(m_route, [](auto& sinks, auto&) { sinks.clear(); });
   auto sinks = std::move(m_sinks);
   m_sinks.clear();
 }

@@ -15,10 +15,11 @@
 #include "server/com_ptr.h"
 #include "server/command_line.h"
 #include "server/connection_limits.h"
-#include "server/idle_exit.h"
+#include "server/event_couriers.h"
 #include "server/object_threads.h"
 #include "server/registration.h"
 #include "server/server_lifetime.h"
+#include "server/server_loop.h"
 #include "server/standard_error.h"
 #include "server/test_limits.h"
 
@@ -30,32 +31,25 @@ constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-// Ends when the last object or lock has gone, or when nothing has held the
-// server for a while.
-void RunMessageLoop(const ServerLifetime& lifetime) {
-  const IdleExit idle;
-  MSG msg;
-  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    if (idle.Due(msg, lifetime)) break;
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-}
-
 HRESULT Serve() {
   // Checks still work with the limit as it comes, only less independently.
   RaiseConnectionLimits();
   ServerLifetime lifetime(GetCurrentThreadId());
-  ObjectThreads threads(lifetime, LimitsFromEnvironment());
+  EventCouriers couriers(lifetime);
+  ObjectThreads threads(lifetime, couriers, LimitsFromEnvironment());
   auto factory = ComPtr<IClassFactory>::Attach(new ClassFactory(threads, lifetime));
   DWORD cookie = 0;
   HRESULT hr = CoRegisterClassObject(CLSID_UpdateCheck, factory.Get(), CLSCTX_LOCAL_SERVER,
                                      REGCLS_MULTIPLEUSE | REGCLS_SUSPENDED, &cookie);
   if (FAILED(hr)) return hr;
   hr = CoResumeClassObjects();
-  if (SUCCEEDED(hr)) RunMessageLoop(lifetime);
+  if (SUCCEEDED(hr)) RunServerLoop(lifetime);
+  lifetime.End();
   CoRevokeClassObject(cookie);
+  AnswerWhatIsQueued();
+  // Nothing holds the server: no object is left, and no event is on its way.
   threads.JoinAll();
+  couriers.JoinAll();
   return hr;
 }
 

@@ -14,6 +14,8 @@
 namespace qel::com {
 
 // What an object thread hands back to the thread that asked for the object.
+// The asker may stop waiting: the marshalled object is then released by
+// whichever side comes last, so that it never lives on for good.
 struct ObjectThreads::Handoff {
   explicit Handoff(REFIID requested) : iid(requested) {}
   const IID iid;
@@ -21,12 +23,42 @@ struct ObjectThreads::Handoff {
   HRESULT hr = E_UNEXPECTED;
   IStream* stream = nullptr;  // the marshalled object; the asking thread takes it over
 
-  void Complete(HRESULT result, IStream* marshalled) noexcept {
-    hr = result;
-    stream = marshalled;
+  // False if the asker has given up: the caller keeps `marshalled`.
+  bool Complete(HRESULT result, IStream* marshalled) noexcept {
+    {
+      std::lock_guard lock(mutex);
+      if (abandoned) return false;
+      hr = result;
+      stream = marshalled;
+      completed = true;
+    }
     SetEvent(ready.Get());
+    return true;
   }
+  // The asker gives up; the stream, if already there, is its to release.
+  IStream* Abandon() noexcept {
+    std::lock_guard lock(mutex);
+    abandoned = true;
+    return completed ? std::exchange(stream, nullptr) : nullptr;
+  }
+
+  std::mutex mutex;
+  bool completed = false;
+  bool abandoned = false;
 };
+
+namespace {
+
+// Gives a marshalled object its reference back and lets go of the stream.
+void ReleaseMarshalled(IStream* stream) noexcept {
+  if (!stream) return;
+  LARGE_INTEGER start{};
+  stream->Seek(start, STREAM_SEEK_SET, nullptr);
+  CoReleaseMarshalData(stream);
+  stream->Release();
+}
+
+}  // namespace
 
 // An object's place on its thread, given back once: when the object dies, or
 // at once if it could not be made.
@@ -55,13 +87,14 @@ HRESULT ObjectThreads::CreateObject(REFIID iid, void** out) noexcept {
   }
   if (!handoff->ready) return HRESULT_FROM_WIN32(GetLastError());
 
-  m_lifetime.AddRef();
+  if (!m_lifetime.TryAddRef()) return CO_E_SERVER_STOPPING;
+  ReapEnded();
   Worker* worker = nullptr;
   std::shared_ptr<ThreadMailbox> wake;
   {
     std::lock_guard lock(m_mutex);
     Worker* const least = LeastLoaded();
-    if (!least || (least->objects > 0 && m_workers.size() < kMaxThreads)) {
+    if (!least || (least->objects > 0 && Alive() < kMaxThreads)) {
       worker = StartWorker(handoff);
     }
     if (!worker && least) {
@@ -101,19 +134,45 @@ HRESULT ObjectThreads::CreateObject(REFIID iid, void** out) noexcept {
   // Other calls into this apartment go on being served while the object is made.
   HANDLE ready = handoff->ready.Get();
   DWORD index = 0;
-  HRESULT hr = CoWaitForMultipleHandles(0, INFINITE, 1, &ready, &index);
-  if (FAILED(hr)) return hr;
+  HRESULT hr =
+      m_seams.wait ? m_seams.wait(ready) : CoWaitForMultipleHandles(0, INFINITE, 1, &ready, &index);
+  if (FAILED(hr)) {
+    // The object, made or still to come, must not live on for good.
+    ReleaseMarshalled(handoff->Abandon());
+    return hr;
+  }
   if (FAILED(handoff->hr)) return handoff->hr;
 
-  auto stream = ComPtr<IStream>::Attach(handoff->stream);
-  hr = CoUnmarshalInterface(stream.Get(), iid, out);
+  IStream* const stream = std::exchange(handoff->stream, nullptr);
+  hr = CoUnmarshalInterface(stream, iid, out);
   if (FAILED(hr)) {
-    // Give the object its reference back, or it would live for good.
-    LARGE_INTEGER start{};
-    stream->Seek(start, STREAM_SEEK_SET, nullptr);
-    CoReleaseMarshalData(stream.Get());
+    ReleaseMarshalled(stream);
+  } else {
+    stream->Release();
   }
   return hr;
+}
+
+void ObjectThreads::ReapEnded() noexcept {
+  std::list<std::unique_ptr<Worker>> ended;
+  {
+    std::lock_guard lock(m_mutex);
+    for (auto it = m_workers.begin(); it != m_workers.end();) {
+      const auto next = std::next(it);
+      // Only a thread that could not start ends while the server serves.
+      if ((*it)->state == Worker::State::kEnded) ended.splice(ended.end(), m_workers, it);
+      it = next;
+    }
+  }
+  for (const auto& worker : ended) {
+    if (worker->thread.joinable()) worker->thread.join();
+  }
+}
+
+size_t ObjectThreads::Alive() const noexcept {
+  return static_cast<size_t>(
+      std::count_if(m_workers.begin(), m_workers.end(),
+                    [](const auto& worker) { return worker->state != Worker::State::kEnded; }));
 }
 
 ObjectThreads::Worker* ObjectThreads::LeastLoaded() noexcept {
@@ -128,7 +187,7 @@ ObjectThreads::Worker* ObjectThreads::LeastLoaded() noexcept {
 }
 
 ObjectThreads::Worker* ObjectThreads::StartWorker(std::shared_ptr<Handoff> first) noexcept {
-  if (m_workers.size() >= kMaxThreads) return nullptr;
+  if (Alive() >= kMaxThreads) return nullptr;
   try {
     auto worker = std::make_unique<Worker>();
     worker->jobs.push_back(std::move(first));
@@ -160,6 +219,7 @@ bool ObjectThreads::Unqueue(Worker& worker, const Handoff& job) noexcept {
 void ObjectThreads::Run(Worker& worker) noexcept {
   const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   HRESULT hr = init;
+  if (SUCCEEDED(hr) && m_seams.threadStart) hr = m_seams.threadStart();
   std::shared_ptr<ThreadMailbox> mailbox;
   if (SUCCEEDED(hr)) hr = LoadServerTypeLibrary(worker.library);
   if (SUCCEEDED(hr)) {
@@ -223,7 +283,7 @@ void ObjectThreads::MakeObject(Worker& worker, Handoff& job) noexcept {
   try {
     hold = std::make_shared<ObjectHold>(*this, worker);
     hr = UpdateCheckObject::Create(
-        *worker.library.Get(), m_limits, [hold] { hold->Drop(); }, object);
+        *worker.library.Get(), m_limits, m_couriers, [hold] { hold->Drop(); }, object);
   } catch (...) {
     hr = E_OUTOFMEMORY;
   }
@@ -232,7 +292,11 @@ void ObjectThreads::MakeObject(Worker& worker, Handoff& job) noexcept {
   // From here the marshalled reference alone keeps the object; an object that
   // could not be handed over goes now.
   object.Reset();
-  job.Complete(hr, stream);
+  if (!job.Complete(hr, stream)) {
+    // The asker has given up waiting.
+    ReleaseMarshalled(stream);
+    if (SUCCEEDED(hr)) return;
+  }
   if (FAILED(hr)) {
     if (hold) {
       hold->Drop();

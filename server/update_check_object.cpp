@@ -50,14 +50,14 @@ void FillExcepInfo(HRESULT hr, IErrorInfo& info, EXCEPINFO& excepInfo) {
 
 }  // namespace
 
-HRESULT UpdateCheckObject::Create(ITypeLib& library, CheckLimits limits,
+HRESULT UpdateCheckObject::Create(ITypeLib& library, CheckLimits limits, EventCouriers& couriers,
                                   std::function<void()> onDestroyed,
                                   ComPtr<IUnknown>& object) noexcept {
   UpdateCheckObject* created = new (std::nothrow) UpdateCheckObject(std::move(onDestroyed));
   if (!created) return E_OUTOFMEMORY;
   // From here the object owns itself: a failed start ends with its release.
   auto owned = ComPtr<IUnknown>::Attach(static_cast<_UpdateCheck*>(created));
-  const HRESULT hr = created->Initialize(library, limits);
+  const HRESULT hr = created->Initialize(library, limits, couriers);
   if (FAILED(hr)) return hr;
   object = std::move(owned);
   return S_OK;
@@ -75,8 +75,10 @@ UpdateCheckObject::~UpdateCheckObject() {
   if (m_onDestroyed) m_onDestroyed();
 }
 
-HRESULT UpdateCheckObject::Initialize(ITypeLib& library, CheckLimits limits) {
-  HRESULT hr = TypeInfoOf(library, IID__UpdateCheck, m_dispatchInfo);
+HRESULT UpdateCheckObject::Initialize(ITypeLib& library, CheckLimits limits,
+                                      EventCouriers& couriers) {
+  HRESULT hr = m_connectionPoint.Initialize(couriers);
+  if (SUCCEEDED(hr)) hr = TypeInfoOf(library, IID__UpdateCheck, m_dispatchInfo);
   if (SUCCEEDED(hr)) hr = InterfaceSideOf(m_dispatchInfo, m_interfaceInfo);
   if (SUCCEEDED(hr)) hr = TypeInfoOf(library, CLSID_UpdateCheck, m_classInfo);
   if (FAILED(hr)) return hr;
@@ -91,8 +93,8 @@ HRESULT UpdateCheckObject::Initialize(ITypeLib& library, CheckLimits limits) {
 
 void UpdateCheckObject::m_cUpdateCheck_UpdateCheckComplete(
     int32_t lErrorNumber, const std::u16string& strErrorDescription) noexcept {
-  // A host may drop its last reference from inside its handler; the object
-  // stays until the delivery is over.
+  // Letting go of a sink whose host has gone calls out of this thread, and
+  // the call may be what ends the object: it stays until the event is handed over.
   const ComPtr<IUnknown> self(static_cast<_UpdateCheck*>(this));
   m_connectionPoint.Fire(lErrorNumber, strErrorDescription);
 }

@@ -16,6 +16,7 @@
 #include "retrieval/check_limits.h"
 #include "server/com_ptr.h"
 #include "server/connection_point.h"
+#include "server/event_couriers.h"
 
 namespace qel {
 class UpdateCheck;
@@ -31,8 +32,9 @@ class UpdateCheckObject final : public _UpdateCheck,
   // Makes an object on the calling thread, which must run a message loop for
   // as long as the object lives. `onDestroyed` runs on that thread when the
   // last reference has gone.
-  static HRESULT Create(ITypeLib& library, CheckLimits limits, std::function<void()> onDestroyed,
-                        ComPtr<IUnknown>& object) noexcept;
+  // Its events travel through a route of `couriers`.
+  static HRESULT Create(ITypeLib& library, CheckLimits limits, EventCouriers& couriers,
+                        std::function<void()> onDestroyed, ComPtr<IUnknown>& object) noexcept;
 
   // IUnknown
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
@@ -72,7 +74,7 @@ class UpdateCheckObject final : public _UpdateCheck,
  private:
   explicit UpdateCheckObject(std::function<void()> onDestroyed) noexcept;
   ~UpdateCheckObject();
-  HRESULT Initialize(ITypeLib& library, CheckLimits limits);
+  HRESULT Initialize(ITypeLib& library, CheckLimits limits, EventCouriers& couriers);
   void m_cUpdateCheck_UpdateCheckComplete(int32_t lErrorNumber,
                                           const std::u16string& strErrorDescription) noexcept;
 

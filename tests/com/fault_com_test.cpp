@@ -2,8 +2,8 @@
 // check ends in exactly one completion (none for an object let go before its
 // trigger fired), the server's handles and threads come back to where they
 // were, and the server ends with its last object. A host killed in the middle
-// of a check and the pool of object threads are suites of their own, each
-// with a server of its own.
+// of a check, the pool of object threads, hostile servers and a handler that
+// does not return are suites of their own, each with a server of its own.
 
 #include <windows.h>
 
@@ -19,6 +19,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "common/text.h"
@@ -397,33 +399,6 @@ TEST_F(FaultComPool, AHundredObjectsAliveAtOnceEachCheckOnce) {
   }
 }
 
-TEST_F(FaultComPool, AHandlerThatMakesAnObjectOnTheDeliveringThreadGetsIt) {
-  // Past the cap, a new object goes to the thread with the fewest objects.
-  // With the suite's object, one object on each other thread, then a second
-  // on every thread but the last, the last thread is the one with the fewest:
-  // its object's handler asks for a new object, which must be made there
-  // while that thread waits for the handler to return.
-  const std::u16string url = PutVersionFile("/fault/nested.txt", Web().Url("/fault/nested.txt"));
-  std::vector<std::unique_ptr<Client>> held;
-  for (size_t i = 1; i < 2 * com::ObjectThreads::kMaxThreads - 1; ++i) {
-    const Client& client = *held.emplace_back(std::make_unique<Client>());
-    ASSERT_TRUE(client.Ready()) << "object " << i << ": " << client.Failure();
-  }
-  const Client& last = *held[com::ObjectThreads::kMaxThreads - 2];
-  ComPtr<_UpdateCheck> made;
-  HRESULT madeResult = E_PENDING;
-  const auto sink = EventSink::Create(EventSink::Options::Calling([&](int32_t, const auto&) {
-    if (madeResult == E_PENDING) made = CreateUpdateCheck(&madeResult);
-  }));
-  const Advised advised(last.object.Get(), sink.Get());
-  ASSERT_EQ(advised.Result(), S_OK);
-  ASSERT_EQ(StartCheck(last.object.Get(), url), S_OK);
-  ASSERT_TRUE(PumpUntil([&] { return !sink->Events().empty(); }, 20s))
-      << "the handler never came back";
-  EXPECT_EQ(madeResult, S_OK);
-  EXPECT_TRUE(made);
-}
-
 TEST_F(FaultComPool, ObjectsComeAndGoAcrossTheServersLifeWithItsThreadsKept) {
   // While the suite's object holds the server, waves of objects, each with
   // one check, are made one at a time and let go, with pauses between the
@@ -447,6 +422,133 @@ TEST_F(FaultComPool, ObjectsComeAndGoAcrossTheServersLifeWithItsThreadsKept) {
       EXPECT_EQ(client->sink->Events()[0].number, 0);
     }
   }
+}
+
+// A host whose event handler does not return, on a server of its own with
+// its checks' limits shortened (see fault_tests.cmake).
+class FaultComHeldHandler : public FaultCom {};
+
+// Another host: an apartment of its own that makes one object, then, when
+// told, checks each URL in turn and waits for each completion.
+class OtherHost {
+ public:
+  struct Outcome {
+    int32_t number = -1;
+    std::chrono::steady_clock::time_point started;
+    std::chrono::steady_clock::time_point completed;
+  };
+
+  explicit OtherHost(std::vector<std::u16string> urls) : m_urls(std::move(urls)) {
+    m_thread = std::thread([this] { Run(); });
+  }
+  ~OtherHost() {
+    SetEvent(m_go.Get());
+    m_thread.join();
+  }
+  // Pumps this thread until the object is made; its creation's result.
+  HRESULT WaitMade() {
+    PumpUntil([&] { return WaitForSingleObject(m_made.Get(), 0) == WAIT_OBJECT_0; }, 30s);
+    return m_created;
+  }
+  void Go() { SetEvent(m_go.Get()); }
+  bool Done() const { return WaitForSingleObject(m_done.Get(), 0) == WAIT_OBJECT_0; }
+  // Read once Done.
+  const std::vector<Outcome>& Outcomes() const { return m_outcomes; }
+
+ private:
+  void Run() {
+    if (SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+      {
+        Client client;
+        m_created = client.Ready() ? S_OK : client.created;
+        SetEvent(m_made.Get());
+        WaitForSingleObject(m_go.Get(), INFINITE);
+        for (size_t i = 0; client.Ready() && i < m_urls.size(); ++i) {
+          Outcome outcome;
+          outcome.started = std::chrono::steady_clock::now();
+          if (StartCheck(client.object.Get(), m_urls[i]) != S_OK) break;
+          if (!PumpUntil([&] { return client.sink->Events().size() > i; })) break;
+          outcome.completed = std::chrono::steady_clock::now();
+          outcome.number = client.sink->Events()[i].number;
+          m_outcomes.push_back(outcome);
+        }
+      }
+      CoUninitialize();
+    }
+    SetEvent(m_made.Get());
+    SetEvent(m_done.Get());
+  }
+
+  const std::vector<std::u16string> m_urls;
+  UniqueHandle m_made{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  UniqueHandle m_go{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  UniqueHandle m_done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  HRESULT m_created = E_FAIL;
+  std::vector<Outcome> m_outcomes;
+  std::thread m_thread;
+};
+
+TEST_F(FaultComHeldHandler, AHandlerThatDoesNotReturnHoldsUpNoOtherObject) {
+  // Past the cap, a new object goes to the first thread with the fewest
+  // objects. With the suite's object on the first thread: one object on each
+  // other thread, a second on every thread but the last, then the other
+  // host's object (the last thread's second), then a third on every thread
+  // but the last. The handler's host holds the last thread's first object;
+  // the object its handler makes goes to that thread too.
+  constexpr size_t kThreads = com::ObjectThreads::kMaxThreads;
+  constexpr auto kHold = 5s;
+  constexpr auto kLimit = 1500ms;  // QELUPDATECHECK_TEST_LIMIT_MS of this run
+  const std::u16string good = PutVersionFile("/fault/held.txt", Web().Url("/fault/held.txt"));
+  const std::u16string stalled =
+      Web().UrlText("/stall?ms=" + std::to_string(LoopbackServer::kForeverMs));
+  std::vector<ComPtr<_UpdateCheck>> held;
+  auto make = [&](size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+      HRESULT hr = E_FAIL;
+      held.push_back(CreateUpdateCheck(&hr));
+      ASSERT_TRUE(held.back()) << "object " << held.size() << ": " << hr;
+    }
+  };
+  ASSERT_NO_FATAL_FAILURE(make(2 * kThreads - 2));
+  OtherHost other({good, stalled});
+  ASSERT_EQ(other.WaitMade(), S_OK);
+  ASSERT_NO_FATAL_FAILURE(make(kThreads - 1));
+
+  // The handler makes an object, waits for its completion, then holds its
+  // thread without pumping, as a message box or a long computation would.
+  HRESULT madeResult = E_PENDING;
+  std::optional<Client> made;
+  std::chrono::steady_clock::time_point holdEnded;
+  const auto sink = EventSink::Create(EventSink::Options::Calling([&](int32_t, const auto&) {
+    if (madeResult != E_PENDING) return;
+    made.emplace();
+    madeResult = made->Ready() ? S_OK : made->created;
+    if (made->Ready() && StartCheck(made->object.Get(), good) == S_OK) {
+      PumpUntil([&] { return !made->sink->Events().empty(); });
+    }
+    other.Go();
+    Sleep(static_cast<DWORD>(std::chrono::milliseconds(kHold).count()));
+    holdEnded = std::chrono::steady_clock::now();
+  }));
+  const Advised advised(held[kThreads - 2].Get(), sink.Get());
+  ASSERT_EQ(advised.Result(), S_OK);
+  ASSERT_EQ(StartCheck(held[kThreads - 2].Get(), good), S_OK);
+  ASSERT_TRUE(PumpUntil([&] { return !sink->Events().empty(); }, 30s));
+  ASSERT_TRUE(PumpUntil([&] { return other.Done(); }, 30s));
+
+  EXPECT_EQ(madeResult, S_OK);
+  ASSERT_TRUE(made && made->Ready());
+  ASSERT_EQ(made->sink->Events().size(), 1u) << "the handler's own object never completed";
+  EXPECT_EQ(made->sink->Events()[0].number, 0);
+  // The other host's checks: a good file in its normal time, a stalled one at
+  // its limit, both while the handler still held its thread.
+  const auto& outcomes = other.Outcomes();
+  ASSERT_EQ(outcomes.size(), 2u);
+  EXPECT_EQ(outcomes[0].number, 0);
+  EXPECT_LT(outcomes[0].completed - outcomes[0].started, 1s);
+  EXPECT_EQ(outcomes[1].number, ERROR_INTERNET_TIMEOUT);
+  EXPECT_GE(outcomes[1].completed - outcomes[1].started, kLimit - 100ms);
+  EXPECT_LT(outcomes[1].completed, holdEnded) << "the other host waited for the handler";
 }
 
 // Last: the suite lets go of everything it holds, and the server ends.
