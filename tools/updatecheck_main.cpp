@@ -11,6 +11,7 @@
 #include "tools/file_commands.h"
 #include "tools/refusal_explanation.h"
 #include "tools/run_check.h"
+#include "tools/version_command.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -21,6 +22,10 @@ namespace {
 
 int Run(const std::vector<std::string>& args) {
   using namespace qel::tool;
+  if (const auto version = VersionCommand(args)) {
+    std::fputs(version->c_str(), stdout);
+    return 0;
+  }
   if (const auto command = RunFileCommand(args)) {
     std::fwrite(command->out.data(), 1, command->out.size(), stdout);
     std::fflush(stdout);
