@@ -75,7 +75,13 @@ sign() {
   if ! printf '%s' "$QEL_SIGN_PASSWORD" |
       osslsigncode "${args[@]}" -in "$file" -out "$file.signed" >"$stage/sign.log" 2>&1; then
     cat "$stage/sign.log" >&2
-    fail "cannot sign $(basename "$file") with $cert (wrong password, not a PKCS#12 certificate, or the time-stamp server failed); nothing was packaged"
+    local why="osslsigncode failed"
+    if grep -q 'PKCS#12\|PKCS12' "$stage/sign.log"; then
+      why="wrong password in QEL_SIGN_PASSWORD, or not a PKCS#12 certificate"
+    elif grep -qi 'timestamp' "$stage/sign.log"; then
+      why="the time-stamp server $timestamp did not countersign"
+    fi
+    fail "cannot sign $(basename "$file") with $cert: $why; nothing was packaged"
   fi
   mv "$file.signed" "$file"
 }

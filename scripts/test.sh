@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every test, section by section: natively (with
 # AddressSanitizer and UndefinedBehaviorSanitizer, then a short fuzz run of
-# every target), then the Windows build under Wine.
-# Usage: scripts/test.sh [SECTION...]   (native, wine; default: both)
+# every target), then the Windows build under Wine, then the installer
+# packages under Wine.
+# Usage: scripts/test.sh [SECTION...]   (native, wine, package; default: all)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -32,7 +33,13 @@ section_wine() {
   ctest --test-dir build/win --verbose
 }
 
-all_sections=(native wine)
+section_package() {
+  echo "=== installer packages and signing (under Wine, a prefix of their own) ==="
+  tests/package/package_test.sh
+  tests/package/signing_test.sh
+}
+
+all_sections=(native wine package)
 # shellcheck source=sections.sh
 source scripts/sections.sh
 run_sections "$@"
