@@ -80,12 +80,12 @@ check "the older package installs" quiet wine msiexec /i "$(win "$old_msi")" /qn
 check "the older server is installed" probe "$installed_unix/QELUpdateCheck1_1.exe" "$old_version"
 check "the package upgrades it" quiet wine msiexec /i "$(win "$root/$machine_msi")" /qn
 check "the new server replaced it" probe "$installed_unix/QELUpdateCheck1_1.exe" "$version"
-products=$(wine reg query 'HKLM\Software\Classes\Installer\Products' /s </dev/null 2>/dev/null |
-  tr -d '\r' | grep -c 'ProductName *REG_SZ *QEL Update Checker$' || true)
-check "one product is installed ($products)" test "$products" = 1
 check "the older package does not downgrade it" eval \
   '! quiet wine msiexec /i "$(win "$old_msi")" /qn &&
    probe "$installed_unix/QELUpdateCheck1_1.exe" "$version" >/dev/null'
+products=$(wine reg query 'HKLM\Software\Classes\Installer\Products' /s </dev/null 2>/dev/null |
+  tr -d '\r' | grep -c 'ProductName *REG_SZ *QEL Update Checker$' || true)
+check "one product is installed ($products)" test "$products" = 1
 export_key 'HKLM\Software\Classes' "$work/machine-msi.reg"
 
 python3 tests/scripts/version_file_server.py >"$work/url" 2>"$work/server.log" &
