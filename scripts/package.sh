@@ -53,7 +53,12 @@ build=build/win
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
   -DQEL_PRODUCT_VERSION="$version" >/dev/null
-cmake --build "$build" -j 2 --target QELUpdateCheck1_1 updatecheck qel_registration_wxs >/dev/null
+mkdir -p "$build"
+if ! cmake --build "$build" -j 2 --target QELUpdateCheck1_1 updatecheck qel_registration_wxs \
+    >"$build/package-build.log" 2>&1; then
+  cat "$build/package-build.log" >&2
+  fail "the Windows build failed"
+fi
 version=$(sed -n 's/^#define QEL_VERSION_TEXT "\(.*\)"$/\1/p' "$build/generated/qel_version.h")
 
 mkdir -p "$output"

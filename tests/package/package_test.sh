@@ -48,16 +48,27 @@ quiet() { "$@" </dev/null >"$work/last.log" 2>&1; }
 export_key() { quiet wine reg export "$1" "$(win "$2")" /y; }
 files() { (cd "$WINEPREFIX/drive_c" && find . -path ./windows -prune -o -print | sort); }
 probe() { wine build/win/tests/qel_version_resource_probe.exe "$@" </dev/null 2>&1; }
-# Left by Wine's installer after a removal, and (the second) removed by it
-# when a fresh prefix holds it empty.
+# Left by Wine's installer after a removal; and the empty 32-bit Interface
+# key of a fresh prefix (seen through two names), which it removes.
 wine_empty_keys=(
   --empty 'HKEY_LOCAL_MACHINE\Software\Classes\Installer'
   --empty 'HKEY_LOCAL_MACHINE\Software\Classes\Installer\Features'
   --empty 'HKEY_LOCAL_MACHINE\Software\Classes\Installer\Products'
   --empty 'HKEY_LOCAL_MACHINE\Software\Classes\Installer\UpgradeCodes'
-  --empty 'HKEY_LOCAL_MACHINE\Software\Classes\Wow6432Node\Interface')
+  --empty 'HKEY_LOCAL_MACHINE\Software\Classes\Wow6432Node\Interface'
+  --empty 'HKEY_LOCAL_MACHINE\Software\Wow6432Node\Classes\Interface')
 same_registry() { "$here/reg_compare.py" "$@" "${wine_empty_keys[@]}"; }
 same_files() { files | diff "$1" -; }
+
+# Windows Installer's own records of the products (Wine files a per-user
+# product's uninstall entry under HKLM too), and what Wine's display driver
+# notes when it finds no X server: not the packages'.
+user_product=$(msiinfo export "$user_msi" Property | tr -d '\r' |
+  awk -F '\t' '$1 == "ProductCode" { print $2 }')
+hklm_not_ours=(
+  --ignore 'HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Installer'
+  --ignore "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$user_product"
+  --ignore 'HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Video')
 
 echo "=== version resources ==="
 reported=$(wine build/package/bin/updatecheck.exe --version </dev/null | tr -d '\r')
@@ -72,6 +83,7 @@ echo "=== per machine: install, upgrade, check, remove ==="
 quiet wine reg add 'HKCU\Software\Classes' /f
 export_key 'HKLM\Software\Classes' "$work/machine-before.reg"
 export_key 'HKCU\Software\Classes' "$work/user-before.reg"
+export_key 'HKLM' "$work/hklm-before.reg"
 files >"$work/files-before"
 installed='C:\Program Files\QEL\Update Checker'
 installed_unix="$WINEPREFIX/drive_c/Program Files/QEL/Update Checker"
@@ -108,6 +120,9 @@ check "HKLM\\Software\\Classes is as before" same_registry "$work/machine-before
   "$work/machine-after.reg"
 check "HKCU\\Software\\Classes is as before" same_registry "$work/user-before.reg" \
   "$work/user-after.reg"
+export_key 'HKLM' "$work/hklm-after.reg"
+check "HKLM is as before" same_registry "$work/hklm-before.reg" "$work/hklm-after.reg" \
+  "${hklm_not_ours[@]}"
 check "no file is left behind" same_files "$work/files-before"
 
 echo "=== per machine: the package's registry is the server's own ==="
@@ -122,15 +137,6 @@ quiet wine "$installed\\QELUpdateCheck1_1.exe" /UnregServer || true
 rm -rf "$WINEPREFIX/drive_c/Program Files/QEL"
 
 echo "=== per user ==="
-# Windows Installer's own records of a per-user product (Wine files its
-# uninstall entry under HKLM too), and what Wine's display driver notes when
-# it finds no X server: not the package's.
-user_product=$(msiinfo export "$user_msi" Property | tr -d '\r' |
-  awk -F '\t' '$1 == "ProductCode" { print $2 }')
-hklm_not_ours=(
-  --ignore 'HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Installer'
-  --ignore "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$user_product"
-  --ignore 'HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Video')
 export_key 'HKLM' "$work/hklm-before.reg"
 files >"$work/files-before"
 check "the per-user package installs" quiet wine msiexec /i "$(win "$root/$user_msi")" /qn
