@@ -22,7 +22,7 @@ fail() {
   exit 1
 }
 
-cert= timestamp= version= output=build/package
+cert='' timestamp='' version='' output=build/package
 while (($#)); do
   case $1 in
     --sign) cert=${2:?--sign needs a certificate file}; shift 2 ;;
@@ -34,7 +34,9 @@ while (($#)); do
   esac
 done
 if [ -n "$cert" ]; then
-  [ -f "$cert" ] && [ -r "$cert" ] || fail "no certificate file to sign with: $cert"
+  if [ ! -f "$cert" ] || [ ! -r "$cert" ]; then
+    fail "no certificate file to sign with: $cert"
+  fi
   [ -n "${QEL_SIGN_PASSWORD+set}" ] || fail "--sign needs the certificate's password in QEL_SIGN_PASSWORD"
   cert=$(cd "$(dirname "$cert")" && pwd)/$(basename "$cert")
 elif [ -n "$timestamp" ]; then
@@ -53,8 +55,7 @@ build=build/win
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
   -DQEL_PRODUCT_VERSION="$version" >/dev/null
-mkdir -p "$build"
-if ! cmake --build "$build" -j 2 --target QELUpdateCheck1_1 updatecheck qel_registration_wxs \
+if ! cmake --build "$build" -j "$(nproc)" --target QELUpdateCheck1_1 updatecheck qel_registration_wxs \
     >"$build/package-build.log" 2>&1; then
   cat "$build/package-build.log" >&2
   fail "the Windows build failed"
@@ -67,7 +68,7 @@ machine_msi=$output/QELUpdateCheck-$version-x64.msi
 user_msi=$output/QELUpdateCheck-$version-x64-peruser.msi
 # Whatever this run fails to finish, it leaves nothing of this version
 # behind: no package half made or half signed.
-rm -rf "$machine_msi" "$user_msi" "$output/bin" "$output"/QELUpdateCheck-fragment*.wxs
+rm -rf "$machine_msi" "$user_msi" "${output:?}/bin" "$output"/QELUpdateCheck-fragment*.wxs
 stage=$(mktemp -d "$output/.stage.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
 mkdir "$stage/bin"

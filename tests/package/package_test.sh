@@ -109,9 +109,13 @@ status=0
 wine "$installed\\updatecheck.exe" "$base/version.txt" 1 0 0 </dev/null >"$work/check.log" 2>&1 ||
   status=$?
 kill "$server_pid" 2>/dev/null || true
-# 1: the file was read, and it publishes a newer version than 1.0.0.
-check "a check through the installed server reads the published version" \
-  eval '[ "$status" = 1 ] && grep -q "2\.0\.15" "$work/check.log" || { cat "$work/check.log"; false; }'
+# 1: the file was read, and it publishes a newer version (2.0.15) than 1.0.0.
+read_published() {
+  if [ "$status" = 1 ] && grep -q '2\.0\.15' "$work/check.log"; then return 0; fi
+  cat "$work/check.log"
+  return 1
+}
+check "a check through the installed server reads the published version" read_published
 
 check "the package uninstalls" quiet wine msiexec /x "$(win "$root/$machine_msi")" /qn
 export_key 'HKLM\Software\Classes' "$work/machine-after.reg"
