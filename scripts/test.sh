@@ -24,8 +24,10 @@ section_native() {
 
 section_wine() {
   echo "=== Windows build (mingw-w64) ==="
+  # QEL_PRODUCT_VERSION back to the project's, should the package tests have
+  # been stopped while building their older version.
   cmake -S . -B build/win -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DQEL_PRODUCT_VERSION= >/dev/null
   wine_prefix_up "$root/build/win"
   trap 'wine_prefix_down "$root/build/win"' EXIT
   cmake --build build/win -j "$jobs"
