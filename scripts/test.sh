@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every test, section by section: natively (with
 # AddressSanitizer and UndefinedBehaviorSanitizer, then a short fuzz run of
-# every target), then the Windows build under Wine.
-# Usage: scripts/test.sh [SECTION...]   (native, wine; default: both)
+# every target), then the Windows build under Wine, then the installer
+# packages under Wine.
+# Usage: scripts/test.sh [SECTION...]   (native, wine, package; default: all)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -23,8 +24,10 @@ section_native() {
 
 section_wine() {
   echo "=== Windows build (mingw-w64) ==="
+  # QEL_PRODUCT_VERSION back to the project's, should the package tests have
+  # been stopped while building their older version.
   cmake -S . -B build/win -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DQEL_PRODUCT_VERSION= >/dev/null
   wine_prefix_up "$root/build/win"
   trap 'wine_prefix_down "$root/build/win"' EXIT
   cmake --build build/win -j "$jobs"
@@ -32,7 +35,13 @@ section_wine() {
   ctest --test-dir build/win --verbose
 }
 
-all_sections=(native wine)
+section_package() {
+  echo "=== installer packages and signing (under Wine, a prefix of their own) ==="
+  tests/package/package_test.sh
+  tests/package/signing_test.sh
+}
+
+all_sections=(native wine package)
 # shellcheck source=sections.sh
 source scripts/sections.sh
 run_sections "$@"

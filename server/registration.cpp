@@ -17,12 +17,6 @@
 namespace qel::com {
 namespace {
 
-std::wstring GuidText(REFGUID guid) {
-  wchar_t text[40] = {};
-  StringFromGUID2(guid, text, 40);
-  return text;
-}
-
 HKEY RootOf(RegistrationScope scope) {
   return scope == RegistrationScope::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
 }
@@ -41,29 +35,25 @@ HRESULT DeleteTree(HKEY root, const std::wstring& key) {
   return HRESULT_FROM_WIN32(status);
 }
 
-HRESULT WriteKeys(RegistrationScope scope, const std::wstring& modulePath) {
-  const HKEY root = RootOf(scope);
-  const std::wstring clsid = GuidText(CLSID_UpdateCheck);
-  const std::wstring classKey = ClassesKey(L"CLSID\\" + clsid);
-  const std::wstring progIdKey = ClassesKey(kProgId);
-  const std::wstring independentKey = ClassesKey(kVersionIndependentProgId);
-  // Each key with its default value.
-  const std::pair<std::wstring, std::wstring> entries[] = {
-      {classKey, kClassName},
-      // Quoted: the path may hold blanks.
-      {classKey + L"\\LocalServer32", L"\"" + modulePath + L"\""},
-      {classKey + L"\\ProgID", kProgId},
-      {classKey + L"\\VersionIndependentProgID", kVersionIndependentProgId},
-      {classKey + L"\\TypeLib", GuidText(LIBID_QELUpdateCheck1_1)},
-      {classKey + L"\\Version", L"1.0"},
-      {progIdKey, kClassName},
-      {progIdKey + L"\\CLSID", clsid},
-      {independentKey, kClassName},
-      {independentKey + L"\\CLSID", clsid},
-      {independentKey + L"\\CurVer", kProgId},
-  };
-  for (const auto& [key, value] : entries) {
-    const HRESULT hr = SetDefaultValue(root, key, value);
+HRESULT SetValue(HKEY root, REGSAM view, const std::wstring& key, const wchar_t* name,
+                 const std::wstring& value) {
+  HKEY handle = nullptr;
+  LONG status = RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr,
+                                &handle, nullptr);
+  if (status == ERROR_SUCCESS) {
+    status = RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(handle);
+  }
+  return HRESULT_FROM_WIN32(status);
+}
+
+// Writes entries below root\Software\Classes, each in its registry view.
+HRESULT WriteEntries(HKEY root, const std::vector<RegistryEntry>& entries) {
+  for (const RegistryEntry& entry : entries) {
+    const REGSAM view = entry.view == RegistryView::Native ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+    const HRESULT hr = SetValue(root, view, ClassesKey(entry.key),
+                                entry.name.empty() ? nullptr : entry.name.c_str(), entry.value);
     if (FAILED(hr)) return hr;
   }
   return S_OK;
@@ -101,12 +91,6 @@ std::wstring LocaleKey(const TLIBATTR& attributes, LCID lcid) {
 // dual interface can be built there.
 std::wstring NeutralLocaleKey(const TLIBATTR& attributes) { return LocaleKey(attributes, 0); }
 
-// The directory of the executable, where the system's registration puts HELPDIR.
-std::wstring HelpDirectory(const std::wstring& modulePath) {
-  const std::wstring::size_type slash = modulePath.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? std::wstring() : modulePath.substr(0, slash);
-}
-
 bool KeyExists(HKEY root, const std::wstring& key) {
   HKEY handle = nullptr;
   if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
@@ -115,7 +99,7 @@ bool KeyExists(HKEY root, const std::wstring& key) {
 }
 
 HRESULT RegisterLibraryMachineWide(const std::wstring& modulePath) {
-  std::wstring helpDir = HelpDirectory(modulePath);
+  std::wstring helpDir = PathsOf(modulePath).directory;
   for (const SYSKIND syskind : kSyskinds) {
     ComPtr<ITypeLib> library;
     HRESULT hr = LoadServerTypeLibrary(library, syskind);
@@ -161,57 +145,8 @@ HRESULT UnregisterLibraryMachineWide() {
 // machine-wide: a per-user registration must never touch another user's, or
 // the machine's, entries. The keys are those RegisterTypeLib writes.
 
-// The type library marshaller, for interfaces with a function table, and the
-// dispatch marshaller, for pure dispatch interfaces.
-constexpr wchar_t kTypeLibMarshaller[] = L"{00020424-0000-0000-C000-000000000046}";
-constexpr wchar_t kDispatchMarshaller[] = L"{00020420-0000-0000-C000-000000000046}";
-
 // Interface keys live in both registry views, as the system writes them.
 constexpr REGSAM kViews[] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
-
-struct InterfaceEntry {
-  std::wstring iid;
-  std::wstring name;
-  const wchar_t* proxyStub;
-};
-
-// The interfaces a marshaller needs to find: dual and automation interfaces
-// and dispatch interfaces.
-HRESULT MarshalledInterfaces(ITypeLib& library, std::vector<InterfaceEntry>& entries) {
-  for (UINT i = 0; i < library.GetTypeInfoCount(); ++i) {
-    ComPtr<ITypeInfo> info;
-    HRESULT hr = library.GetTypeInfo(i, info.Put());
-    if (FAILED(hr)) return hr;
-    TYPEATTR* attr = nullptr;
-    hr = info->GetTypeAttr(&attr);
-    if (FAILED(hr)) return hr;
-    const TYPEATTR a = *attr;
-    info->ReleaseTypeAttr(attr);
-    const bool automation = a.typekind == TKIND_INTERFACE &&
-                            (a.wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION)) != 0;
-    if (!automation && a.typekind != TKIND_DISPATCH) continue;
-    Bstr name;
-    hr = info->GetDocumentation(MEMBERID_NIL, name.Put(), nullptr, nullptr, nullptr);
-    if (FAILED(hr)) return hr;
-    const bool dual = (a.wTypeFlags & TYPEFLAG_FDUAL) != 0;
-    entries.push_back({GuidText(a.guid), AsWide(name.Text().c_str()),
-                       automation || dual ? kTypeLibMarshaller : kDispatchMarshaller});
-  }
-  return S_OK;
-}
-
-HRESULT SetValue(HKEY root, REGSAM view, const std::wstring& key, const wchar_t* name,
-                 const std::wstring& value) {
-  HKEY handle = nullptr;
-  LONG status = RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr,
-                                &handle, nullptr);
-  if (status == ERROR_SUCCESS) {
-    status = RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(handle);
-  }
-  return HRESULT_FROM_WIN32(status);
-}
 
 // Deletes a key and everything below it in one registry view.
 HRESULT DeleteTreeInView(HKEY root, REGSAM view, const std::wstring& key) {
@@ -243,55 +178,10 @@ void DeleteIfEmpty(HKEY root, REGSAM view, const std::wstring& key) {
 HRESULT RegisterLibraryForUser(const std::wstring& modulePath) {
   ComPtr<ITypeLib> library;
   HRESULT hr = LoadServerTypeLibrary(library);
-  TLIBATTR a{};
-  if (SUCCEEDED(hr)) hr = LibraryAttributes(*library.Get(), a);
-  Bstr name, title;
-  if (SUCCEEDED(hr)) hr = library->GetDocumentation(-1, name.Put(), title.Put(), nullptr, nullptr);
-  std::vector<InterfaceEntry> interfaces;
-  if (SUCCEEDED(hr)) hr = MarshalledInterfaces(*library.Get(), interfaces);
+  std::vector<RegistryEntry> entries;
+  if (SUCCEEDED(hr)) hr = LibraryEntries(*library.Get(), PathsOf(modulePath), entries);
   if (FAILED(hr)) return hr;
-
-  const HKEY root = HKEY_CURRENT_USER;
-  const std::wstring versionKey = VersionKey(a);
-  const std::wstring libraryId = GuidText(a.guid);
-  wchar_t flags[16] = {};
-  swprintf(flags, 16, L"%u", static_cast<unsigned>(a.wLibFlags));
-  wchar_t version[32] = {};
-  swprintf(version, 32, L"%x.%x", a.wMajorVerNum, a.wMinorVerNum);
-
-  std::vector<std::pair<std::wstring, std::wstring>> entries = {
-      {versionKey, AsWide((title.Text().empty() ? name : title).Text().c_str())},
-      {versionKey + L"\\FLAGS", flags},
-      {versionKey + L"\\HELPDIR", HelpDirectory(modulePath)},
-  };
-  for (const SYSKIND syskind : kSyskinds) {
-    for (const LCID lcid : {a.lcid, LCID{0}}) {
-      entries.emplace_back(LocaleKey(a, lcid) + L"\\" + SyskindName(syskind),
-                           TypeLibraryPath(syskind));
-    }
-  }
-  for (const auto& [key, value] : entries) {
-    hr = SetDefaultValue(root, key, value);
-    if (FAILED(hr)) return hr;
-  }
-  for (const REGSAM view : kViews) {
-    for (const InterfaceEntry& entry : interfaces) {
-      const std::wstring key = ClassesKey(L"Interface\\" + entry.iid);
-      const std::pair<std::wstring, std::wstring> values[] = {
-          {key, entry.name},
-          {key + L"\\ProxyStubClsid", entry.proxyStub},
-          {key + L"\\ProxyStubClsid32", entry.proxyStub},
-          {key + L"\\TypeLib", libraryId},
-      };
-      for (const auto& [valueKey, value] : values) {
-        hr = SetValue(root, view, valueKey, nullptr, value);
-        if (FAILED(hr)) return hr;
-      }
-      hr = SetValue(root, view, key + L"\\TypeLib", L"Version", version);
-      if (FAILED(hr)) return hr;
-    }
-  }
-  return S_OK;
+  return WriteEntries(HKEY_CURRENT_USER, entries);
 }
 
 HRESULT UnregisterLibraryForUser() {
@@ -323,7 +213,7 @@ HRESULT RegisterServer(RegistrationScope scope) noexcept {
   try {
     const std::wstring modulePath = ModulePath();
     if (modulePath.empty()) return HRESULT_FROM_WIN32(GetLastError());
-    HRESULT hr = WriteKeys(scope, modulePath);
+    HRESULT hr = WriteEntries(RootOf(scope), ClassEntries(PathsOf(modulePath)));
     if (SUCCEEDED(hr)) {
       hr = scope == RegistrationScope::Machine ? RegisterLibraryMachineWide(modulePath)
                                                : RegisterLibraryForUser(modulePath);

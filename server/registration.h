@@ -6,13 +6,11 @@
 
 #include <string>
 
+#include "server/registration_entries.h"
+
 namespace qel::com {
 
 enum class RegistrationScope { Machine, User };
-
-inline constexpr wchar_t kProgId[] = L"QELUpdateCheck1_1.UpdateCheck.1";
-inline constexpr wchar_t kVersionIndependentProgId[] = L"QELUpdateCheck1_1.UpdateCheck";
-inline constexpr wchar_t kClassName[] = L"UpdateCheck";
 
 // Writes every entry. On failure nothing stays behind.
 HRESULT RegisterServer(RegistrationScope scope) noexcept;

@@ -13,6 +13,7 @@
 #include "tools/file_commands.h"
 #include "tools/refusal_explanation.h"
 #include "tools/run_check.h"
+#include "tools/version_command.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -23,6 +24,10 @@ namespace {
 
 int Run(const std::vector<std::string>& args) {
   using namespace qel::tool;
+  if (const auto version = VersionCommand(args)) {
+    std::fputs(version->c_str(), stdout);
+    return 0;
+  }
   std::optional<CommandOutput> command = RunFileCommand(args);
   if (!command && !args.empty() && args[0] == "doctor") command = RunDoctor(args, Diagnose);
   if (command) {

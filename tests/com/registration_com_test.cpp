@@ -74,7 +74,7 @@ void ExpectClassEntries(HKEY root) {
 void ExpectLibraryEntries(HKEY root) {
   const std::wstring version = std::wstring(kTypeLibKey) + L"\\1.0";
   const std::wstring path = Lower(ServerPath());
-  const std::wstring directory = path.substr(0, path.find_last_of(L'\\'));
+  const std::wstring directory = path.substr(0, path.find_last_of(L'\\') + 1);
   const wchar_t kTypeLibMarshaller[] = L"{00020424-0000-0000-C000-000000000046}";
   const wchar_t kDispatchMarshaller[] = L"{00020420-0000-0000-C000-000000000046}";
   const struct {

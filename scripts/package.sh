@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# Builds the Windows Installer packages and the WiX fragment, with wixl:
+#   build/package/QELUpdateCheck-VERSION-x64.msi          per machine
+#   build/package/QELUpdateCheck-VERSION-x64-peruser.msi  per user
+#   build/package/QELUpdateCheck-fragment.wxs             for a host's own installer
+#   build/package/QELUpdateCheck-fragment-peruser.wxs     (the same, per user)
+#   build/package/bin/                                    the executables they hold
+# Usage: scripts/package.sh [--sign CERT.pfx [--timestamp URL]] [--version X.Y.Z]
+#                           [--output DIR]
+#   --sign       signs both executables, then the packages (Authenticode, SHA-256);
+#                the certificate's password comes from QEL_SIGN_PASSWORD
+#   --timestamp  the RFC 3161 time-stamp server to countersign with
+#   --version    another product version than the project's (tests build an older
+#                package to upgrade from with it)
+#   --output     another directory than build/package
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+fail() {
+  echo "package.sh: $*" >&2
+  exit 1
+}
+
+cert='' timestamp='' version='' output=build/package
+while (($#)); do
+  case $1 in
+    --sign) cert=${2:?--sign needs a certificate file}; shift 2 ;;
+    --timestamp) timestamp=${2:?--timestamp needs a URL}; shift 2 ;;
+    --version) version=${2:?--version needs MAJOR.MINOR.BUILD}; shift 2 ;;
+    --output) output=${2:?--output needs a directory}; shift 2 ;;
+    *) echo "usage: scripts/package.sh [--sign CERT.pfx [--timestamp URL]] [--version X.Y.Z] [--output DIR]" >&2
+       exit 2 ;;
+  esac
+done
+if [ -n "$cert" ]; then
+  if [ ! -f "$cert" ] || [ ! -r "$cert" ]; then
+    fail "no certificate file to sign with: $cert"
+  fi
+  [ -n "${QEL_SIGN_PASSWORD+set}" ] || fail "--sign needs the certificate's password in QEL_SIGN_PASSWORD"
+  cert=$(cd "$(dirname "$cert")" && pwd)/$(basename "$cert")
+elif [ -n "$timestamp" ]; then
+  fail "--timestamp only goes with --sign"
+fi
+if [ -n "$version" ] && ! [[ $version =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]]; then
+  fail "the version must be MAJOR.MINOR.BUILD, not '$version'"
+fi
+
+scripts/install_deps.sh
+source scripts/wine_env.sh
+
+# The same build tree as the tests; the version is set on every run, so that
+# a run without --version builds the project's own again.
+build=build/win
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+  -DQEL_PRODUCT_VERSION="$version" >/dev/null
+if ! cmake --build "$build" -j "$(nproc)" --target QELUpdateCheck1_1 updatecheck qel_registration_wxs \
+    >"$build/package-build.log" 2>&1; then
+  cat "$build/package-build.log" >&2
+  fail "the Windows build failed"
+fi
+version=$(sed -n 's/^#define QEL_VERSION_TEXT "\(.*\)"$/\1/p' "$build/generated/qel_version.h")
+
+mkdir -p "$output"
+output=$(cd "$output" && pwd)
+machine_msi=$output/QELUpdateCheck-$version-x64.msi
+user_msi=$output/QELUpdateCheck-$version-x64-peruser.msi
+# Whatever this run fails to finish, it leaves nothing of this version
+# behind: no package half made or half signed.
+rm -rf "$machine_msi" "$user_msi" "${output:?}/bin" "$output"/QELUpdateCheck-fragment*.wxs
+stage=$(mktemp -d "$output/.stage.XXXXXX")
+trap 'rm -rf "$stage"' EXIT
+mkdir "$stage/bin"
+cp "$build/server/QELUpdateCheck1_1.exe" "$build/tools/updatecheck.exe" "$stage/bin/"
+
+sign() {
+  local file=$1
+  local args=(sign -pkcs12 "$cert" -readpass - -h sha256 -n "QEL Update Checker")
+  [ -z "$timestamp" ] || args+=(-ts "$timestamp")
+  if ! printf '%s' "$QEL_SIGN_PASSWORD" |
+      osslsigncode "${args[@]}" -in "$file" -out "$file.signed" >"$stage/sign.log" 2>&1; then
+    cat "$stage/sign.log" >&2
+    local why="osslsigncode failed"
+    if grep -q 'PKCS#12\|PKCS12' "$stage/sign.log"; then
+      why="wrong password in QEL_SIGN_PASSWORD, or not a PKCS#12 certificate"
+    elif grep -qi 'timestamp' "$stage/sign.log"; then
+      why="the time-stamp server $timestamp did not countersign"
+    fi
+    fail "cannot sign $(basename "$file") with $cert: $why; nothing was packaged"
+  fi
+  mv "$file.signed" "$file"
+}
+
+if [ -n "$cert" ]; then
+  sign "$stage/bin/QELUpdateCheck1_1.exe"
+  sign "$stage/bin/updatecheck.exe"
+fi
+
+# The registration entries come from the server's own table, read by a tool
+# that runs the server's code under Wine.
+winpath() { echo "Z:${1//\//\\}"; }
+for scope in machine user; do
+  suffix=
+  [ "$scope" = machine ] || suffix=-peruser
+  buildtools/run_under_wine.sh "$root/$build/wine" "$build/server/qel_registration_wxs.exe" \
+    "$(winpath "$root/$build/server/QELUpdateCheck1_1.exe")" "$scope" \
+    "$(winpath "$stage/QELUpdateCheck-fragment$suffix.wxs")"
+done
+
+# A new product code for each version (the same one for each build of it),
+# derived from the package's upgrade code.
+product_code() {
+  local upgrade_code
+  upgrade_code=$(sed -n 's/.*UpgradeCode="\([^"]*\)".*/\1/p' "$1")
+  python3 -c 'import sys, uuid; print(str(uuid.uuid5(uuid.UUID(sys.argv[1]), sys.argv[2])).upper())' \
+    "$upgrade_code" "$version"
+}
+package() {
+  # wixl looks for a relative source next to the file that names it: the
+  # fragment, in the staging directory beside bin/.
+  local template=buildtools/installer/$1 fragment=$2 out=$3
+  wixl -a x64 -D QELVersion="$version" -D QELBinDir=bin \
+    -D QELProductCode="$(product_code "$template")" -o "$out" "$template" "$stage/$fragment"
+}
+package QELUpdateCheck.wxs QELUpdateCheck-fragment.wxs "$stage/machine.msi"
+package QELUpdateCheck-peruser.wxs QELUpdateCheck-fragment-peruser.wxs "$stage/user.msi"
+if [ -n "$cert" ]; then
+  sign "$stage/machine.msi"
+  sign "$stage/user.msi"
+fi
+
+mv "$stage/bin" "$output/bin"
+mv "$stage/QELUpdateCheck-fragment.wxs" "$stage/QELUpdateCheck-fragment-peruser.wxs" "$output/"
+mv "$stage/user.msi" "$user_msi"
+mv "$stage/machine.msi" "$machine_msi"
+echo "packages of QEL Update Checker $version${cert:+ (signed)} in $output"

@@ -1,0 +1,177 @@
+#!/usr/bin/env bash
+# The installer packages under Wine, in a prefix of their own: the version
+# resources, a per-machine install and a check through the installed server,
+# an upgrade from an older build, the registry against the server's own
+# registration at the same path, a removal that leaves nothing behind, and
+# the per-user package.
+# Usage: tests/package/package_test.sh   (scripts/test.sh package runs it)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+cd "$root"
+here=tests/package
+work=$root/build/package-test
+old_version=1.0.0
+
+# The older build first: the build tree is left at the project's version.
+rm -rf "$work"
+mkdir -p "$work"
+scripts/package.sh --version "$old_version" --output "$work/old" >/dev/null
+scripts/package.sh >/dev/null
+cmake --build build/win --target qel_version_resource_probe >/dev/null
+version=$(sed -n 's/^#define QEL_VERSION_TEXT "\(.*\)"$/\1/p' build/win/generated/qel_version.h)
+machine_msi=build/package/QELUpdateCheck-$version-x64.msi
+user_msi=build/package/QELUpdateCheck-$version-x64-peruser.msi
+old_msi=$work/old/QELUpdateCheck-$old_version-x64.msi
+
+source scripts/wine_env.sh
+export WINEPREFIX=$work/wine
+wineboot -i >/dev/null 2>&1 || true
+wineserver -w
+wineserver -p
+trap 'wineserver -k 2>/dev/null || true' EXIT
+wine cmd /c exit >/dev/null 2>&1 || true
+
+failures=0
+check() {  # check "what" command...
+  local what=$1
+  shift
+  if "$@"; then
+    echo "ok: $what"
+  else
+    echo "FAILED: $what"
+    failures=$((failures + 1))
+  fi
+}
+win() { echo "Z:${1//\//\\}"; }
+# Wine's helper processes must not hold the caller's pipes open.
+quiet() { "$@" </dev/null >"$work/last.log" 2>&1; }
+export_key() { quiet wine reg export "$1" "$(win "$2")" /y; }
+files() { (cd "$WINEPREFIX/drive_c" && find . -path ./windows -prune -o -print | sort); }
+probe() { wine build/win/tests/qel_version_resource_probe.exe "$@" </dev/null 2>&1; }
+# Left by Wine's installer after a removal; and the empty 32-bit Interface
+# key of a fresh prefix (seen through two names), which it removes.
+wine_empty_keys=(
+  --empty 'HKEY_LOCAL_MACHINE\Software\Classes\Installer'
+  --empty 'HKEY_LOCAL_MACHINE\Software\Classes\Installer\Features'
+  --empty 'HKEY_LOCAL_MACHINE\Software\Classes\Installer\Products'
+  --empty 'HKEY_LOCAL_MACHINE\Software\Classes\Installer\UpgradeCodes'
+  --empty 'HKEY_LOCAL_MACHINE\Software\Classes\Wow6432Node\Interface'
+  --empty 'HKEY_LOCAL_MACHINE\Software\Wow6432Node\Classes\Interface')
+same_registry() { "$here/reg_compare.py" "$@" "${wine_empty_keys[@]}"; }
+same_files() { files | diff "$1" -; }
+
+# Windows Installer's own records of the products (Wine files a per-user
+# product's uninstall entry under HKLM too), and what Wine's display driver
+# notes when it finds no X server: not the packages'.
+user_product=$(msiinfo export "$user_msi" Property | tr -d '\r' |
+  awk -F '\t' '$1 == "ProductCode" { print $2 }')
+hklm_not_ours=(
+  --ignore 'HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Installer'
+  --ignore "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$user_product"
+  --ignore 'HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Video')
+
+echo "=== version resources ==="
+reported=$(wine build/package/bin/updatecheck.exe --version </dev/null | tr -d '\r')
+check "updatecheck --version is the build's version ($reported)" \
+  test "$reported" = "updatecheck $version"
+for exe in QELUpdateCheck1_1.exe updatecheck.exe; do
+  check "$exe carries ${reported#updatecheck }" probe "build/package/bin/$exe" "${reported#updatecheck }"
+  check "the older $exe carries $old_version" probe "$work/old/bin/$exe" "$old_version"
+done
+
+echo "=== per machine: install, upgrade, check, remove ==="
+quiet wine reg add 'HKCU\Software\Classes' /f
+export_key 'HKLM\Software\Classes' "$work/machine-before.reg"
+export_key 'HKCU\Software\Classes' "$work/user-before.reg"
+export_key 'HKLM' "$work/hklm-before.reg"
+files >"$work/files-before"
+installed='C:\Program Files\QEL\Update Checker'
+installed_unix="$WINEPREFIX/drive_c/Program Files/QEL/Update Checker"
+
+check "the older package installs" quiet wine msiexec /i "$(win "$old_msi")" /qn
+check "the older server is installed" probe "$installed_unix/QELUpdateCheck1_1.exe" "$old_version"
+check "the package upgrades it" quiet wine msiexec /i "$(win "$root/$machine_msi")" /qn
+check "the new server replaced it" probe "$installed_unix/QELUpdateCheck1_1.exe" "$version"
+check "the older package does not downgrade it" eval \
+  '! quiet wine msiexec /i "$(win "$old_msi")" /qn &&
+   probe "$installed_unix/QELUpdateCheck1_1.exe" "$version" >/dev/null'
+products=$(wine reg query 'HKLM\Software\Classes\Installer\Products' /s </dev/null 2>/dev/null |
+  tr -d '\r' | grep -c 'ProductName *REG_SZ *QEL Update Checker$' || true)
+check "one product is installed ($products)" test "$products" = 1
+export_key 'HKLM\Software\Classes' "$work/machine-msi.reg"
+
+python3 tests/scripts/version_file_server.py >"$work/url" 2>"$work/server.log" &
+server_pid=$!
+trap 'kill $server_pid 2>/dev/null || true; wineserver -k 2>/dev/null || true' EXIT
+while [ ! -s "$work/url" ] && kill -0 "$server_pid" 2>/dev/null; do sleep 0.1; done
+base=$(head -n 1 "$work/url")
+status=0
+wine "$installed\\updatecheck.exe" "$base/version.txt" 1 0 0 </dev/null >"$work/check.log" 2>&1 ||
+  status=$?
+kill "$server_pid" 2>/dev/null || true
+# 1: the file was read, and it publishes a newer version (2.0.15) than 1.0.0.
+read_published() {
+  if [ "$status" = 1 ] && grep -q '2\.0\.15' "$work/check.log"; then return 0; fi
+  cat "$work/check.log"
+  return 1
+}
+check "a check through the installed server reads the published version" read_published
+
+check "the package uninstalls" quiet wine msiexec /x "$(win "$root/$machine_msi")" /qn
+export_key 'HKLM\Software\Classes' "$work/machine-after.reg"
+export_key 'HKCU\Software\Classes' "$work/user-after.reg"
+check "HKLM\\Software\\Classes is as before" same_registry "$work/machine-before.reg" \
+  "$work/machine-after.reg"
+check "HKCU\\Software\\Classes is as before" same_registry "$work/user-before.reg" \
+  "$work/user-after.reg"
+export_key 'HKLM' "$work/hklm-after.reg"
+check "HKLM is as before" same_registry "$work/hklm-before.reg" "$work/hklm-after.reg" \
+  "${hklm_not_ours[@]}"
+check "no file is left behind" same_files "$work/files-before"
+
+echo "=== per machine: the package's registry is the server's own ==="
+mkdir -p "$installed_unix"
+cp build/package/bin/QELUpdateCheck1_1.exe "$installed_unix/"
+check "/RegServer at the installed path" quiet wine "$installed\\QELUpdateCheck1_1.exe" /RegServer
+export_key 'HKLM\Software\Classes' "$work/machine-regserver.reg"
+check "the package wrote what /RegServer writes" "$here/reg_compare.py" \
+  "$work/machine-msi.reg" "$work/machine-regserver.reg" \
+  --ignore 'HKEY_LOCAL_MACHINE\Software\Classes\Installer'
+quiet wine "$installed\\QELUpdateCheck1_1.exe" /UnregServer || true
+rm -rf "$WINEPREFIX/drive_c/Program Files/QEL"
+
+echo "=== per user ==="
+export_key 'HKLM' "$work/hklm-before.reg"
+files >"$work/files-before"
+check "the per-user package installs" quiet wine msiexec /i "$(win "$root/$user_msi")" /qn
+server_user=$(cd "$WINEPREFIX/drive_c" &&
+  find users -path '*/AppData/Local/Programs/QEL/Update Checker/QELUpdateCheck1_1.exe' | head -n 1)
+check "the files are in the user's programs folder ($server_user)" test -n "$server_user"
+export_key 'HKLM' "$work/hklm-user-msi.reg"
+export_key 'HKCU\Software\Classes' "$work/user-msi.reg"
+check "no HKLM key changed" "$here/reg_compare.py" "$work/hklm-before.reg" \
+  "$work/hklm-user-msi.reg" "${hklm_not_ours[@]}"
+check "the per-user package uninstalls" quiet wine msiexec /x "$(win "$root/$user_msi")" /qn
+export_key 'HKCU\Software\Classes' "$work/user-after.reg"
+export_key 'HKLM' "$work/hklm-after.reg"
+check "HKCU\\Software\\Classes is as before" same_registry "$work/user-before.reg" \
+  "$work/user-after.reg"
+check "HKLM is as before" same_registry "$work/hklm-before.reg" "$work/hklm-after.reg" \
+  "${hklm_not_ours[@]}"
+check "no file is left behind" same_files "$work/files-before"
+
+if [ -n "$server_user" ]; then
+  mkdir -p "$WINEPREFIX/drive_c/$(dirname "$server_user")"
+  cp build/package/bin/QELUpdateCheck1_1.exe "$WINEPREFIX/drive_c/$server_user"
+  check "/RegServerPerUser at the installed path" \
+    quiet wine "C:\\${server_user//\//\\}" /RegServerPerUser
+  export_key 'HKCU\Software\Classes' "$work/user-regserver.reg"
+  check "the per-user package wrote what /RegServerPerUser writes" "$here/reg_compare.py" \
+    "$work/user-msi.reg" "$work/user-regserver.reg"
+fi
+
+if ((failures)); then
+  echo "package tests: $failures failed"
+  exit 1
+fi
+echo "package tests: all passed"

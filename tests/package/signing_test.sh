@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Signing as a step of the package script: a throwaway certificate signs both
+# executables and both packages, and each signature verifies; a wrong
+# password, a missing certificate or a failing time-stamp server stops the
+# script with a clear message and leaves nothing behind.
+# Usage: tests/package/signing_test.sh   (scripts/test.sh package runs it)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+cd "$root"
+work=$root/build/package-test/signing
+rm -rf "$work"
+mkdir -p "$work"
+
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" \
+  -days 2 -subj "/CN=QEL throwaway test signer" -addext "extendedKeyUsage=codeSigning" \
+  2>/dev/null
+openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -out "$work/signer.pfx" \
+  -passout pass:right-password
+
+failures=0
+check() {  # check "what" command...
+  local what=$1
+  shift
+  if "$@"; then
+    echo "ok: $what"
+  else
+    echo "FAILED: $what"
+    failures=$((failures + 1))
+  fi
+}
+verified() {
+  osslsigncode verify -CAfile "$work/cert.pem" -in "$1" >"$work/verify.log" 2>&1 &&
+    grep -qi 'digest algorithm *: *sha256' "$work/verify.log" ||
+    { cat "$work/verify.log"; false; }
+}
+# The script failed, said why, and left no package, fragment or executable.
+refused() {  # refused "message" output-dir
+  grep -q "$1" "$2.err" || { cat "$2.err"; return 1; }
+  [ -z "$(find "$2" -mindepth 1 -not -name '.*' 2>/dev/null)" ] || { ls -la "$2"; false; }
+}
+package() {  # package output-dir arguments...
+  local out=$1
+  shift
+  mkdir -p "$out"
+  scripts/package.sh --output "$out" "$@" >/dev/null 2>"$out.err"
+}
+
+version=$(sed -n 's/^#define QEL_VERSION_TEXT "\(.*\)"$/\1/p' build/win/generated/qel_version.h)
+check "signing succeeds" eval \
+  'QEL_SIGN_PASSWORD=right-password package "$work/signed" --sign "$work/signer.pfx"'
+for file in bin/QELUpdateCheck1_1.exe bin/updatecheck.exe "QELUpdateCheck-$version-x64.msi" \
+    "QELUpdateCheck-$version-x64-peruser.msi"; do
+  check "$file is signed (SHA-256) and verifies" verified "$work/signed/$file"
+done
+check "an unsigned package has no signature" eval \
+  '! osslsigncode verify -CAfile "$work/cert.pem" -in "build/package/QELUpdateCheck-$version-x64.msi" >/dev/null 2>&1'
+
+check "a wrong password is refused" eval \
+  '! QEL_SIGN_PASSWORD=wrong package "$work/wrong" --sign "$work/signer.pfx" &&
+   refused "wrong password" "$work/wrong"'
+check "a missing certificate is refused" eval \
+  '! QEL_SIGN_PASSWORD=right-password package "$work/missing" --sign "$work/none.pfx" &&
+   refused "no certificate file" "$work/missing"'
+check "a missing password is refused" eval \
+  '! (unset QEL_SIGN_PASSWORD; package "$work/nopass" --sign "$work/signer.pfx") &&
+   refused "QEL_SIGN_PASSWORD" "$work/nopass"'
+check "a time-stamp server that does not answer is refused" eval \
+  '! QEL_SIGN_PASSWORD=right-password package "$work/stamp" --sign "$work/signer.pfx" --timestamp http://127.0.0.1:9/ &&
+   refused "time-stamp server" "$work/stamp"'
+
+if ((failures)); then
+  echo "signing tests: $failures failed"
+  exit 1
+fi
+echo "signing tests: all passed"
