@@ -1,5 +1,6 @@
 #include "trigger/modTimer.h"
 
+#include "retrieval/download_threads.h"
 #include "trigger/clsTriggerSync.h"
 #include "trigger/thread_mailbox.h"
 
@@ -7,11 +8,12 @@ namespace qel::modTimer {
 namespace {
 
 // The thread's dispatcher slot: empty until the thread's first trigger, then
-// kept for the thread's life. The thread's mailbox lives beside it and is
-// closed when the thread ends.
+// kept for the thread's life. The thread's mailbox and download threads live
+// beside it and are closed when the thread ends.
 struct ThreadTimerSlot {
   std::shared_ptr<clsTriggerSync> m_cThreadSync;
   std::shared_ptr<ThreadMailbox> m_cMailbox;
+  std::shared_ptr<DownloadThreads> m_cDownloads;
   int refusals = 0;
 
   ThreadTimerSlot() = default;
@@ -19,6 +21,16 @@ struct ThreadTimerSlot {
   ThreadTimerSlot& operator=(const ThreadTimerSlot&) = delete;
   ~ThreadTimerSlot() {
     if (m_cMailbox) m_cMailbox->Close();
+      // Finished download threads are joined, so that none is still ending when
+      // the process does. Not on Windows: this runs under the loader lock there,
+      // which a thread's own end needs, so the join would never return; they
+      // are told to end instead.
+#ifdef _WIN32
+    constexpr bool kJoin = false;
+#else
+    constexpr bool kJoin = true;
+#endif
+    if (m_cDownloads) m_cDownloads->Close(kJoin);
   }
 };
 thread_local ThreadTimerSlot t_slot;
@@ -67,6 +79,11 @@ LRESULT CALLBACK MailboxProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
   // Work reaches only its own thread's mailbox; RunPosted lets nothing escape.
   if (const auto mailbox = t_slot.m_cMailbox) mailbox->RunPosted(uMsg);
   return 0;
+}
+
+std::shared_ptr<DownloadThreads> Downloads() {
+  if (!t_slot.m_cDownloads) t_slot.m_cDownloads = std::make_shared<DownloadThreads>();
+  return t_slot.m_cDownloads;
 }
 
 void RefuseTimersForTesting(int count) { t_slot.refusals = count; }
