@@ -59,7 +59,7 @@ void DownloadThreads::LetGo(uint64_t ticket) noexcept {
   m_state->letGo.splice(m_state->letGo.end(), threads, found);
 }
 
-void DownloadThreads::Close(bool wait) noexcept {
+void DownloadThreads::Close(bool join, std::chrono::milliseconds grace) noexcept {
   std::list<std::shared_ptr<Thread>> threads;  // to be joined
   std::list<std::shared_ptr<Thread>> letGo;
   {
@@ -67,9 +67,15 @@ void DownloadThreads::Close(bool wait) noexcept {
     if (m_state->closed) return;
     m_state->closed = true;
     for (const auto& thread : m_state->threads) {
-      thread->stop = true;
-      thread->wake.notify_one();
-      if (thread->busy) thread->letGo = true;
+      if (join) {
+        thread->stop = true;
+        thread->wake.notify_one();
+        if (thread->busy) thread->letGo = true;
+      } else {
+        // Not woken: a thread ending meanwhile must not meet the process's
+        // own end, so each ends after its job or its idle life.
+        thread->letGo = true;
+      }
     }
     threads.swap(m_state->threads);
     for (auto it = threads.begin(); it != threads.end();) {
@@ -77,8 +83,8 @@ void DownloadThreads::Close(bool wait) noexcept {
       if ((*it)->letGo) m_state->letGo.splice(m_state->letGo.end(), threads, it);
       it = next;
     }
-    if (wait) {
-      m_state->ended.wait_for(lock, kGrace, [&] {
+    if (join && grace.count() > 0) {
+      m_state->ended.wait_for(lock, grace, [&] {
         return std::all_of(m_state->letGo.begin(), m_state->letGo.end(),
                            [](const auto& thread) { return thread->ended; });
       });
@@ -87,7 +93,7 @@ void DownloadThreads::Close(bool wait) noexcept {
     letGo.swap(m_state->letGo);
   }
   for (const auto& thread : threads) {
-    if (wait) {
+    if (join) {
       thread->thread.join();
     } else {
       thread->thread.detach();

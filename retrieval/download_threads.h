@@ -40,11 +40,14 @@ class DownloadThreads {
   // The ticket's job, if it is still running, is no longer the set's: its
   // thread ends when the job does, and nobody waits for it.
   void LetGo(uint64_t ticket) noexcept;
-  // Ends the set. Threads whose job is done end; with `wait` they are joined
-  // before this returns, and threads let go get kGrace to end and be joined
+  // Ends the set. With `join`, threads whose job is done end and are joined
+  // before this returns, and threads let go get `grace` to end and be joined
   // too (their handles were closed under them, which ends their call where
-  // the platform allows); the rest are left to end by themselves.
-  void Close(bool wait) noexcept;
+  // the platform allows); the rest are left to end by themselves. Without
+  // it, every thread is left to end by itself, after its job or its idle
+  // life.
+  void Close(bool join, std::chrono::milliseconds grace = std::chrono::milliseconds(0)) noexcept;
+  // The grace natively at a thread's end, where a download given up ends at once.
   static constexpr std::chrono::milliseconds kGrace{1000};
 
   // The set's threads, and those of them waiting for work; for tests.

@@ -153,7 +153,7 @@ TEST(DownloadThreadsTest, ClosingJoinsTheThreadsThatAreDoneAndWaitsForNoStalledO
   });
   ASSERT_TRUE(Reaches([&] { return threads.Waiting() == 1; }));
   const auto start = std::chrono::steady_clock::now();
-  threads.Close(true);
+  threads.Close(true, DownloadThreads::kGrace);
   // The finished thread has ended all through; the stalled one had its grace.
   EXPECT_EQ(ended, 1);
   EXPECT_LT(std::chrono::steady_clock::now() - start, DownloadThreads::kGrace + 2s);
