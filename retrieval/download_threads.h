@@ -26,7 +26,7 @@ class DownloadThreads {
 
   // At most this many threads wait for work; each for at most kIdleLife.
   static constexpr size_t kMaxIdle = 2;
-  static constexpr std::chrono::seconds kIdleLife{10};
+  static constexpr std::chrono::seconds kIdleLife{2};
 
   DownloadThreads();
   ~DownloadThreads();
