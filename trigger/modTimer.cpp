@@ -35,10 +35,11 @@ struct ThreadTimerSlot {
 
 #ifdef _WIN32
 // On Windows the slot is not a thread_local object with a destructor: with
-// this toolchain (mingw-w64 10, posix threads) such destructors of a
-// std::thread run again and again at the thread's end, on storage already
-// given back, and a join there would wait for ever under the loader lock. A
-// thread ends its slot itself with EndThread; one that does not leaves it.
+// this toolchain (mingw-w64 10, posix threads) a std::thread's thread_local
+// objects are made and destroyed again and again as it ends, one such
+// destructor met reused storage and corrupted the heap, and a join there
+// would wait for ever under the loader lock. A thread ends its slot itself
+// with EndThread; one that does not leaves it.
 thread_local ThreadTimerSlot* t_pSlot = nullptr;
 
 ThreadTimerSlot& Slot() {
