@@ -1,6 +1,7 @@
 #include "retrieval/download_gate.h"
 
 #include <thread>
+#include <utility>
 
 namespace qel {
 
@@ -33,29 +34,31 @@ bool DownloadGate::GivenUp() const {
   return m_bGivenUp;
 }
 
+void DownloadGate::StartDetached(std::function<void()> work) {
+  std::thread(std::move(work)).detach();
+}
+
 void DownloadGate::GiveUp() noexcept {
-  HINTERNET root = nullptr;
-  HINTERNET url = nullptr;
-  {
-    const std::lock_guard lock(m_mutex);
-    if (m_bGivenUp) return;
-    m_bGivenUp = true;
-    // Between calls the download sees the flag before its next call and
-    // closes its own handles.
-    if (!m_bInCall || CloseReadsOutTheBody()) return;
-    m_bTaken = true;
-    root = m_hRoot;
-    url = m_hURL;
-  }
+  const std::lock_guard lock(m_mutex);
+  if (m_bGivenUp) return;
+  m_bGivenUp = true;
+  // Between calls the download sees the flag before its next call and
+  // closes its own handles.
+  if (!m_bInCall || CloseReadsOutTheBody()) return;
+  const HINTERNET root = m_hRoot;
+  const HINTERNET url = m_hURL;
+  // The closer is started under the lock, so that the download, which
+  // leaves its call under the same lock, learns for certain whether its
+  // handles are still its own.
   try {
-    std::thread([root, url] {
+    m_start([root, url] {
       if (url != nullptr) InternetCloseHandle(url);
       if (root != nullptr) InternetCloseHandle(root);
-    }).detach();
+    });
+    m_bTaken = true;
   } catch (...) {
-    // No thread: the call ends at its own time-out instead.
-    const std::lock_guard lock(m_mutex);
-    m_bTaken = false;
+    // No thread: the handles stay the download's, and the call ends at its
+    // own time-out.
   }
 }
 

@@ -7,7 +7,10 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <functional>
 #include <mutex>
+
+#include "retrieval/internet_handle.h"
 
 namespace qel {
 
@@ -20,6 +23,13 @@ bool CloseReadsOutTheBody();
 
 class DownloadGate {
  public:
+  // Starts the work on a thread of its own, which nobody waits for; raises
+  // if no thread can be had. Replaceable so that tests can refuse it.
+  using StartThread = void (*)(std::function<void()> work);
+  static void StartDetached(std::function<void()> work);
+
+  explicit DownloadGate(StartThread start = &StartDetached) : m_start(start) {}
+
   // The download's side, around each blocking call on these handles: Enter
   // answers false once the download is given up; Leave answers true when the
   // handles were closed under the call.
@@ -28,11 +38,12 @@ class DownloadGate {
   bool GivenUp() const;
 
   // Any other thread; returns at once. The closing runs on a thread of its
-  // own; where closing reads out the body, nothing is closed and the call
-  // under way ends at its own time.
+  // own; where closing reads out the body, or no thread can be had, nothing
+  // is closed and the call under way ends at its own time.
   void GiveUp() noexcept;
 
  private:
+  const StartThread m_start;
   mutable std::mutex m_mutex;
   bool m_bGivenUp = false;
   bool m_bInCall = false;
@@ -40,5 +51,26 @@ class DownloadGate {
   HINTERNET m_hRoot = nullptr;
   HINTERNET m_hURL = nullptr;
 };
+
+// One blocking call through the gate (none if `gate` is null). False when
+// the download has been given up, before the call or under it: the handles
+// passed to the gate are then no longer the download's and are forgotten,
+// but a URL handle that the call itself opened after its root was closed
+// under it is the download's alone, and is closed.
+template <typename Call>
+bool GatedCall(DownloadGate* gate, InternetHandle& root, InternetHandle& url, Call call) {
+  if (gate == nullptr) {
+    call();
+    return true;
+  }
+  const HINTERNET entered = url.Get();
+  if (!gate->Enter(root.Get(), entered)) return false;
+  call();
+  if (!gate->Leave()) return true;
+  if (url.Get() == entered) url.Release();
+  url.Reset();
+  root.Release();
+  return false;
+}
 
 }  // namespace qel

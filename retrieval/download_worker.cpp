@@ -1,9 +1,9 @@
 #include "retrieval/download_worker.h"
 
-#include <thread>
 #include <utility>
 
 #include "common/error.h"
+#include "retrieval/download_threads.h"
 #include "retrieval/modInternetFunctions.h"
 #include "trigger/modTimer.h"
 #include "trigger/thread_mailbox.h"
@@ -19,18 +19,20 @@ std::shared_ptr<DownloadWorker> DownloadWorker::Start(std::u16string url, int32_
   worker->m_done = std::move(done);
   worker->m_cMailbox = modTimer::Mailbox();
   if (!worker->m_cMailbox) Raise(kErrOutOfMemory, kRuntimeSource, u"Out of memory");
-  // The thread keeps the worker alive; nobody joins it, so that giving a
-  // download up never waits for it.
-  std::thread([worker] { worker->Run(); }).detach();
+  const auto threads = modTimer::Downloads();
+  worker->m_cThreads = threads;
+  // The job keeps the worker alive until its download is over.
+  worker->m_lTicket = threads->Run([worker] { return worker->Run(); });
   return worker;
 }
 
 void DownloadWorker::Abandon() noexcept {
   m_gate.GiveUp();
   m_done = nullptr;
+  if (const auto threads = m_cThreads.lock()) threads->LetGo(m_lTicket);
 }
 
-void DownloadWorker::Run() noexcept {
+std::function<void()> DownloadWorker::Run() noexcept {
   Outcome outcome;
   try {
     outcome.result =
@@ -39,14 +41,18 @@ void DownloadWorker::Run() noexcept {
     outcome.text.clear();
     outcome.error = std::current_exception();
   }
-  if (m_gate.GivenUp()) return;
+  if (m_gate.GivenUp()) return nullptr;
   try {
-    m_cMailbox->Post([self = shared_from_this(), outcome = std::move(outcome)]() mutable {
-      self->Deliver(std::move(outcome));
-    });
+    return [self = shared_from_this(), outcome = std::move(outcome)] {
+      try {
+        self->m_cMailbox->Post([self, outcome]() mutable { self->Deliver(std::move(outcome)); });
+      } catch (...) {
+        // Out of memory for the hand-over: the starting thread's deadline
+        // still ends the check.
+      }
+    };
   } catch (...) {
-    // Out of memory for the hand-over: the starting thread's deadline still
-    // ends the check.
+    return nullptr;
   }
 }
 

@@ -1,6 +1,6 @@
-// A download run on a thread of its own, so that the thread that asked for
-// it goes back to its message loop and keeps answering its callers. The
-// outcome comes back to that thread through its mailbox.
+// A download run on one of the asking thread's download threads, so that the
+// thread that asked for it goes back to its message loop and keeps answering
+// its callers. The outcome comes back to that thread through its mailbox.
 #pragma once
 
 #include <chrono>
@@ -14,6 +14,7 @@
 
 namespace qel {
 
+class DownloadThreads;
 class ThreadMailbox;
 
 class DownloadWorker : public std::enable_shared_from_this<DownloadWorker> {
@@ -35,12 +36,14 @@ class DownloadWorker : public std::enable_shared_from_this<DownloadWorker> {
 
   // The starting thread only, and at once: `done` will not run. The WinINet
   // call under way is ended by closing its handles; nothing waits for the
-  // worker, whose result goes nowhere.
+  // worker, whose result goes nowhere, and its thread no longer counts among
+  // the download threads.
   void Abandon() noexcept;
 
  private:
   DownloadWorker() = default;
-  void Run() noexcept;
+  // The download; answers the hand-over of its outcome, if it has one.
+  std::function<void()> Run() noexcept;
   void Deliver(Outcome outcome);
 
   std::u16string m_strURL;
@@ -49,6 +52,8 @@ class DownloadWorker : public std::enable_shared_from_this<DownloadWorker> {
   std::shared_ptr<ThreadMailbox> m_cMailbox;
   Done m_done;  // touched on the starting thread only
   DownloadGate m_gate;
+  std::weak_ptr<DownloadThreads> m_cThreads;
+  uint64_t m_lTicket = 0;
 };
 
 }  // namespace qel

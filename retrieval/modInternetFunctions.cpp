@@ -51,24 +51,6 @@ bool ShortOfDeclaredLength(HINTERNET request, size_t received) {
   return error == std::errc() && end == text + size && received < declared;
 }
 
-// A blocking call through the control's gate. False when the download has
-// been given up, before the call or under it (the handles are then no longer
-// ours, and are forgotten).
-template <typename Call>
-bool GatedCall(const DownloadControl& control, InternetHandle& root, InternetHandle& url,
-               Call call) {
-  if (control.gate == nullptr) {
-    call();
-    return true;
-  }
-  if (!control.gate->Enter(root.Get(), url.Get())) return false;
-  call();
-  if (!control.gate->Leave()) return true;
-  url.Release();
-  root.Release();
-  return false;
-}
-
 constexpr auto kGivenUp = static_cast<int32_t>(ERROR_INTERNET_OPERATION_CANCELLED);
 
 // The download itself. Its handles close themselves, URL first, however it
@@ -84,12 +66,11 @@ int32_t Download(const std::u16string& strURL, int32_t lFlags, std::u16string& s
   const std::string url = TextToAnsi(strURL);
   InternetHandle hURL;
   int32_t result = 0;
-  const bool opened = GatedCall(control, hRoot, hURL, [&] {
+  const bool opened = GatedCall(control.gate, hRoot, hURL, [&] {
     hURL.Reset(
         InternetOpenUrlA(hRoot.Get(), url.c_str(), nullptr, 0, static_cast<DWORD>(lFlags), 0));
     if (!hURL) result = LastError();
   });
-  // Given up meanwhile, a URL handle opened went with its root.
   if (!opened) return kGivenUp;
   if (!hURL) return result;
 
@@ -101,14 +82,14 @@ int32_t Download(const std::u16string& strURL, int32_t lFlags, std::u16string& s
     readOk = InternetReadFile(hURL.Get(), buffer, kReadSize, &bytesRead) != FALSE;
     if (!readOk) result = LastError();
   };
-  bool ours = GatedCall(control, hRoot, hURL, read);
+  bool ours = GatedCall(control.gate, hRoot, hURL, read);
   while (ours && readOk && bytesRead > 0) {
     bytes.Append(buffer, bytesRead);
     if (bytes.Size() > kMaxResourceBytes) {
       result = ERROR_FILE_TOO_LARGE;
       break;
     }
-    ours = GatedCall(control, hRoot, hURL, read);
+    ours = GatedCall(control.gate, hRoot, hURL, read);
   }
   if (!ours) result = kGivenUp;
   // A failed read has lost the connection; an empty one is the end.

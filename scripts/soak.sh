@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # The soak run under Wine: N sequential checks on one object, then N objects
-# with one check each, then S objects made 3 s apart with one check each while
-# one object holds the server, against the out-of-process server and a
-# loopback server in the host. Every 1000 checks (and after every spaced
-# object) it prints the server's handle count, thread count and private bytes
-# as Windows shows them and, since Wine 8 shows neither handles nor private
-# bytes of another process, the server's Linux process as well: threads, open
-# descriptors, resident memory, and how many threads of its own (not Wine's
-# named helpers) it has been seen with so far.
+# with one check each, then N objects connected to the event without a check
+# and N objects with a check but no connection, then S objects made 3 s apart
+# with one check each while one object holds the server, against the
+# out-of-process server and a loopback server in the host. Every 1000 checks
+# (every N/10 for a smaller N, and after every spaced object) it prints the
+# server's handle count, thread count and private bytes as Windows shows them
+# and, since Wine 8 shows neither handles nor private bytes of another
+# process, the server's Linux process as well: threads, open descriptors,
+# resident memory, and how many threads of its own (not Wine's named helpers)
+# it has been seen with so far; and the host's own resident memory (the host
+# makes and releases a proxy for every new object, and no component code runs
+# in it).
 # Not part of the test command.
 # Usage: scripts/soak.sh [N] [Windows build dir] [S]   (defaults 10000, build/win, 100)
 set -euo pipefail
@@ -49,11 +53,15 @@ linux_view() {
     *) own_seen[${task##*/}]=1 ;;
     esac
   done
-  printf -v view 'linux: %s threads, %s fds, %s KiB resident, %s own threads seen' \
+  local host
+  host=$(pgrep -f "$(printf '%s' "$root/$build/bench/wine/soak_host.exe" | sed 's|/|.|g')" |
+    head -n 1 || true)
+  printf -v view 'linux: %s threads, %s fds, %s KiB resident, %s own threads seen; host %s KiB' \
     "$(awk '/^Threads:/ {print $2}' "/proc/$pid/status")" \
     "$(find "/proc/$pid/fd" -mindepth 1 -maxdepth 1 | wc -l)" \
     "$(awk '/^VmRSS:/ {print $2}' "/proc/$pid/status")" \
-    "${#own_seen[@]}"
+    "${#own_seen[@]}" \
+    "$( [ -n "$host" ] && awk '/^VmRSS:/ {print $2}' "/proc/$host/status" 2>/dev/null || echo '?')"
 }
 declare -A own_seen=()
 view=

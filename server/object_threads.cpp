@@ -261,6 +261,9 @@ void ObjectThreads::Run(Worker& worker) noexcept {
   }
   worker.library.Reset();
   if (SUCCEEDED(init)) CoUninitialize();
+  // Its download threads are joined here, not at the thread's very end,
+  // where no join can return.
+  modTimer::EndThread();
 }
 
 void ObjectThreads::RunJobs(Worker& worker) noexcept {

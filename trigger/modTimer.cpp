@@ -1,5 +1,8 @@
 #include "trigger/modTimer.h"
 
+#include <utility>
+
+#include "retrieval/download_threads.h"
 #include "trigger/clsTriggerSync.h"
 #include "trigger/thread_mailbox.h"
 
@@ -7,11 +10,12 @@ namespace qel::modTimer {
 namespace {
 
 // The thread's dispatcher slot: empty until the thread's first trigger, then
-// kept for the thread's life. The thread's mailbox lives beside it and is
-// closed when the thread ends.
+// kept for the thread's life. The thread's mailbox and download threads live
+// beside it and are closed when the thread ends.
 struct ThreadTimerSlot {
   std::shared_ptr<clsTriggerSync> m_cThreadSync;
   std::shared_ptr<ThreadMailbox> m_cMailbox;
+  std::shared_ptr<DownloadThreads> m_cDownloads;
   int refusals = 0;
 
   ThreadTimerSlot() = default;
@@ -19,16 +23,45 @@ struct ThreadTimerSlot {
   ThreadTimerSlot& operator=(const ThreadTimerSlot&) = delete;
   ~ThreadTimerSlot() {
     if (m_cMailbox) m_cMailbox->Close();
+      // Finished download threads are joined, and natively those given up get
+      // a grace, so that none is still ending when the process does.
+#ifdef _WIN32
+    if (m_cDownloads) m_cDownloads->Close(true);
+#else
+    if (m_cDownloads) m_cDownloads->Close(true, DownloadThreads::kGrace);
+#endif
   }
 };
+
+#ifdef _WIN32
+// On Windows the slot is not a thread_local object with a destructor: with
+// this toolchain (mingw-w64 10, posix threads) a std::thread's thread_local
+// objects are made and destroyed again and again as it ends, one such
+// destructor met reused storage and corrupted the heap, and a join there
+// would wait for ever under the loader lock. A thread ends its slot itself
+// with EndThread; one that does not leaves it.
+thread_local ThreadTimerSlot* t_pSlot = nullptr;
+
+ThreadTimerSlot& Slot() {
+  if (t_pSlot == nullptr) t_pSlot = new ThreadTimerSlot();
+  return *t_pSlot;
+}
+// For the platform's callbacks, which must not allocate: null if none.
+ThreadTimerSlot* ExistingSlot() { return t_pSlot; }
+#else
 thread_local ThreadTimerSlot t_slot;
+
+ThreadTimerSlot& Slot() { return t_slot; }
+ThreadTimerSlot* ExistingSlot() { return &t_slot; }
+#endif
 
 }  // namespace
 
 int32_t StartTimer(int32_t lDelay) {
   if (lDelay <= 0) return 0;
-  if (t_slot.refusals > 0) {
-    --t_slot.refusals;
+  ThreadTimerSlot& slot = Slot();
+  if (slot.refusals > 0) {
+    --slot.refusals;
     return 0;
   }
   return static_cast<int32_t>(
@@ -40,15 +73,17 @@ void StopTimer(int32_t lTimerID) {
 }
 
 std::shared_ptr<clsTriggerSync> TriggerSync() {
-  if (!t_slot.m_cThreadSync) t_slot.m_cThreadSync = clsTriggerSync::Create();
-  return t_slot.m_cThreadSync;
+  ThreadTimerSlot& slot = Slot();
+  if (!slot.m_cThreadSync) slot.m_cThreadSync = clsTriggerSync::Create();
+  return slot.m_cThreadSync;
 }
 
 void CALLBACK TimerProc(HWND, UINT, UINT_PTR idEvent, DWORD) {
   // Called from the platform's message dispatch: nothing may escape into it.
   // The tick's timer is already stopped, so dropping the error loses no tick.
   try {
-    if (const auto sync = t_slot.m_cThreadSync) {
+    const ThreadTimerSlot* slot = ExistingSlot();
+    if (const auto sync = slot != nullptr ? slot->m_cThreadSync : nullptr) {
       sync->FireTimer(static_cast<int32_t>(idEvent));
     }
   } catch (...) {
@@ -56,8 +91,9 @@ void CALLBACK TimerProc(HWND, UINT, UINT_PTR idEvent, DWORD) {
 }
 
 std::shared_ptr<ThreadMailbox> Mailbox() {
-  if (!t_slot.m_cMailbox) t_slot.m_cMailbox = ThreadMailbox::Create(&modTimer::MailboxProc);
-  return t_slot.m_cMailbox;
+  ThreadTimerSlot& slot = Slot();
+  if (!slot.m_cMailbox) slot.m_cMailbox = ThreadMailbox::Create(&modTimer::MailboxProc);
+  return slot.m_cMailbox;
 }
 
 LRESULT CALLBACK MailboxProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
@@ -65,10 +101,27 @@ LRESULT CALLBACK MailboxProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
     return DefWindowProcW(hwnd, uMsg, wParam, lParam);
   }
   // Work reaches only its own thread's mailbox; RunPosted lets nothing escape.
-  if (const auto mailbox = t_slot.m_cMailbox) mailbox->RunPosted(uMsg);
+  const ThreadTimerSlot* slot = ExistingSlot();
+  if (const auto mailbox = slot != nullptr ? slot->m_cMailbox : nullptr) mailbox->RunPosted(uMsg);
   return 0;
 }
 
-void RefuseTimersForTesting(int count) { t_slot.refusals = count; }
+std::shared_ptr<DownloadThreads> Downloads() {
+  ThreadTimerSlot& slot = Slot();
+  if (!slot.m_cDownloads) slot.m_cDownloads = std::make_shared<DownloadThreads>();
+  return slot.m_cDownloads;
+}
+
+void EndThread() noexcept {
+#ifdef _WIN32
+  delete std::exchange(t_pSlot, nullptr);
+#else
+  if (!t_slot.m_cDownloads) return;
+  t_slot.m_cDownloads->Close(true);
+  t_slot.m_cDownloads.reset();
+#endif
+}
+
+void RefuseTimersForTesting(int count) { Slot().refusals = count; }
 
 }  // namespace qel::modTimer

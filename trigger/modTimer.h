@@ -10,6 +10,7 @@
 namespace qel {
 
 class clsTriggerSync;
+class DownloadThreads;
 class ThreadMailbox;
 
 namespace modTimer {
@@ -25,6 +26,15 @@ void CALLBACK TimerProc(HWND hwnd, UINT uMsg, UINT_PTR idEvent, DWORD dwTime);
 // null if the platform refused it. MailboxProc runs its posted work.
 std::shared_ptr<ThreadMailbox> Mailbox();
 LRESULT CALLBACK MailboxProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+
+// The calling thread's download threads, kept in the same slot and made on
+// first use. They end with the thread.
+std::shared_ptr<DownloadThreads> Downloads();
+// Called by a thread as it ends, outside any loader lock: its download
+// threads that are done are joined (none whose download still runs is waited
+// for). On Windows the whole slot ends here: mailbox, dispatcher and download
+// threads.
+void EndThread() noexcept;
 
 // Makes the calling thread's next `count` timer requests fail as a refusal by
 // the platform does. For tests: the platform refuses only under exhaustion.

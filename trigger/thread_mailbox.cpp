@@ -1,5 +1,6 @@
 #include "trigger/thread_mailbox.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace qel {
@@ -34,49 +35,59 @@ bool ThreadMailbox::Post(Work work) { return Queue(m_posted, kWakeMessage, std::
 bool ThreadMailbox::Send(Work work) { return Queue(m_sent, kSentMessage, std::move(work)); }
 
 bool ThreadMailbox::Queue(Lane& lane, UINT message, Work work) {
-  std::unique_lock lock(m_mutex);
-  if (m_bClosed) return false;
-  lane.work.push_back(std::move(work));
-  if (lane.signalled) return true;
-  // A sent message is handled by any message retrieval of the owning thread;
-  // this one does not wait for it.
+  uint64_t ticket = 0;
+  {
+    const std::lock_guard lock(m_mutex);
+    if (m_bClosed) return false;
+    ticket = ++m_lTickets;
+    lane.work.push_back({ticket, std::move(work)});
+    if (lane.signalled) return true;
+    lane.signalled = true;
+  }
+  // Signalled without the lock: a message sent to a window of the calling
+  // thread runs its procedure at once, and that takes the lock. A sent
+  // message is handled by any message retrieval of the owning thread; this
+  // one does not wait for it.
   const BOOL signalled = message == kSentMessage ? SendNotifyMessageW(m_hwnd, message, 0, 0)
                                                  : PostMessageW(m_hwnd, message, 0, 0);
-  if (!signalled) {
-    // The queue is full: the work cannot arrive, and must not linger.
-    Work dropped = std::move(lane.work.back());
-    lane.work.pop_back();
-    lock.unlock();
-    return false;
-  }
-  lane.signalled = true;
-  return true;
+  if (signalled) return true;
+  // The queue is full: this work cannot arrive, and must not linger. Work
+  // queued meanwhile waits for the next wake-up.
+  Work dropped;
+  const std::lock_guard lock(m_mutex);
+  lane.signalled = false;
+  const auto mine = std::find_if(lane.work.begin(), lane.work.end(),
+                                 [&](const Queued& queued) { return queued.ticket == ticket; });
+  if (mine == lane.work.end()) return false;  // dropped by Close meanwhile
+  dropped = std::move(mine->work);
+  lane.work.erase(mine);
+  return false;
 }
 
 void ThreadMailbox::RunPosted(UINT message) noexcept {
-  std::deque<Work> batch;
+  std::deque<Queued> batch;
   {
     std::lock_guard lock(m_mutex);
     Lane& lane = message == kSentMessage ? m_sent : m_posted;
     lane.signalled = false;
     batch.swap(lane.work);
   }
-  for (Work& work : batch) {
+  for (Queued& queued : batch) {
     try {
-      work();
+      queued.work();
     } catch (...) {
     }
   }
 }
 
 void ThreadMailbox::Close() noexcept {
-  std::deque<Work> dropped;
+  std::deque<Queued> dropped;
   {
     std::lock_guard lock(m_mutex);
     if (m_bClosed) return;
     m_bClosed = true;
     dropped.swap(m_posted.work);
-    for (Work& work : m_sent.work) dropped.push_back(std::move(work));
+    for (Queued& queued : m_sent.work) dropped.push_back(std::move(queued));
     m_sent.work.clear();
   }
   DestroyWindow(m_hwnd);

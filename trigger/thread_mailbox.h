@@ -6,6 +6,7 @@
 // modal loops dispatch window messages, but drop thread messages.
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -47,8 +48,12 @@ class ThreadMailbox {
   static constexpr UINT kSentMessage = WM_APP + 0x52;
 
  private:
+  struct Queued {
+    uint64_t ticket;
+    Work work;
+  };
   struct Lane {
-    std::deque<Work> work;
+    std::deque<Queued> work;
     bool signalled = false;  // a wake-up is on its way
   };
 
@@ -60,6 +65,7 @@ class ThreadMailbox {
   Lane m_sent;
   HWND m_hwnd = nullptr;
   bool m_bClosed = false;
+  uint64_t m_lTickets = 0;
 };
 
 }  // namespace qel

@@ -1,11 +1,11 @@
 // Isolation under Wine: 32 objects of the out-of-process server start checks
 // at the same moment against a URL that answers after 200 ms. Each object
 // lives on a thread of its own, so the checks should overlap and the last
-// event arrive soon after 200 ms. Printed beside it:
-//  - the same 32 checks on one thread (the in-process component in this host);
-//  - 32 plain WinINet fetches of the URL on 32 threads of this host, with
-//    WinINet's per-server connection limit as it comes and raised: the floor
-//    that this machine and Wine set, and what the limit does to it.
+// event arrive soon after 200 ms. The baseline is the floor that this machine
+// and Wine set: 32 plain WinINet fetches of the URL on 32 threads of this
+// host, with the per-server connection limit raised as the server raises it
+// (and, printed beside it, as it comes). Also printed: the same 32 checks on
+// one thread (the in-process component in this host).
 
 #include <windows.h>
 
@@ -41,7 +41,7 @@ using qel::bench::Clock;
 constexpr int kObjects = 32;
 constexpr int kRounds = 7;
 constexpr int kDelayMs = 200;
-constexpr double kTargetRatio = 1.5;
+constexpr double kTargetRatio = 1.25;
 constexpr auto kRoundTimeout = std::chrono::seconds(30);
 
 struct Round {
@@ -201,8 +201,7 @@ int Run() {
   qel::bench::PrintTimings("first StartCheck to the last event", lastTimings);
   qel::bench::PrintTimings("first StartCheck to the first event", qel::bench::Summarise(first));
   qel::bench::PrintTimings("issuing the 32 StartCheck calls", qel::bench::Summarise(issue));
-  std::printf("baseline: the URL's own delay, %d ms\n", kDelayMs);
-  qel::bench::PrintRatio(lastTimings.median, kDelayMs, kTargetRatio);
+  std::printf("the URL's own delay: %d ms, %.2fx\n", kDelayMs, lastTimings.median / kDelayMs);
 
   const double oneThread = OneThreadRound(qel::Utf8ToText(urlText));
   std::printf("for comparison, the 32 checks on one thread (in process): %.1f ms, %.1fx\n",
@@ -228,8 +227,10 @@ int Run() {
   const auto unlimitedTimings = qel::bench::Summarise(unlimited);
   qel::bench::PrintTimings(limitedLabel, limitedTimings);
   qel::bench::PrintTimings("32 connections per server (raised)", unlimitedTimings);
-  std::printf("floor ratios: %.2fx as it comes, %.2fx raised\n", limitedTimings.median / kDelayMs,
-              unlimitedTimings.median / kDelayMs);
+  std::printf("floor ratios to the URL's delay: %.2fx as it comes, %.2fx raised\n",
+              limitedTimings.median / kDelayMs, unlimitedTimings.median / kDelayMs);
+  std::printf("baseline: the floor, connections raised, %.1f ms\n", unlimitedTimings.median);
+  qel::bench::PrintRatio(lastTimings.median, unlimitedTimings.median, kTargetRatio);
   return oneThread < 0 ? 1 : 0;
 }
 

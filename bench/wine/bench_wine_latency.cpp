@@ -29,7 +29,7 @@ using qel::bench::Clock;
 constexpr int kWarmUp = 5;
 constexpr int kChecks = 60;
 constexpr double kTriggerDelayMs = 10.0;
-constexpr double kTargetRatio = 1.3;
+constexpr double kTargetRatio = 1.15;
 
 int Run() {
   qel::bench::PrintHeader(

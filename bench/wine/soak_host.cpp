@@ -1,9 +1,12 @@
 // The soak run: N sequential checks on one object, then N objects with one
-// check each, then S objects made 3 s apart with one check each (so that the
-// server's object threads sit idle between them), against the
-// out-of-process server and this program's own loopback server. Every 1000
-// checks, and after every spaced object, it prints the server's handle count,
-// thread count and private bytes, which should stay flat after warm-up.
+// check each, then the two halves of that apart (N objects connected to the
+// event without a check, and N objects with a check but no connection, its
+// end seen by polling IsActive), then S objects made 3 s apart with one check
+// each (so that the server's object threads sit idle between them), against
+// the out-of-process server and this program's own loopback server. Every
+// 1000 checks (every N/10 for a smaller N), and after every spaced object, it
+// prints the server's handle count, thread count and private bytes, which
+// should stay flat after warm-up.
 //   soak_host [N] [S]   (defaults 10000 and 100)
 
 #include <windows.h>
@@ -30,7 +33,7 @@ namespace {
 using namespace qel::test;
 using qel::bench::Clock;
 
-constexpr int kReportEvery = 1000;
+constexpr int kMostBetweenRows = 1000;
 constexpr auto kSpacing = std::chrono::seconds(3);
 
 // One check to its completion; false if it failed or did not end.
@@ -41,26 +44,43 @@ bool Check(_UpdateCheck* object, const EventSink& sink, const qel::com::Bstr& ur
   return sink.Events().back().number == 0;
 }
 
-// One check on a new object; false if it failed. A server that no longer
-// serves new objects stays that way: `hr` tells, and the phase ends.
-bool CheckOnNewObject(const qel::com::Bstr& url, HRESULT& hr) {
-  hr = E_FAIL;
-  const auto object = CreateUpdateCheck(&hr);
-  const auto sink = EventSink::Create();
-  std::optional<Advised> advised;
-  if (object) {
-    advised.emplace(object.Get(), sink.Get());
-    hr = advised->Result();
-  }
-  return SUCCEEDED(hr) && Check(object.Get(), *sink.Get(), url);
+// One check without a connection: done once IsActive turns false, and good
+// if the published major is the file's.
+bool CheckByPolling(_UpdateCheck* object, const qel::com::Bstr& url) {
+  if (FAILED(object->StartCheck(url.Get()))) return false;
+  VARIANT_BOOL active = VARIANT_TRUE;
+  const bool ended = PumpUntil([&] {
+    if (FAILED(object->IsActive(&active))) return true;
+    if (active) PumpFor(std::chrono::milliseconds(2));
+    return !active;
+  });
+  LONG major = 0;
+  return ended && !active && SUCCEEDED(object->get_Major(&major)) && major == 2;
 }
 
-// Check i of count on a new object, its failure counted; false when the
-// server no longer serves new objects (the rest count as failed, and the
-// phase ends).
-bool NextNewObject(int i, int count, const qel::com::Bstr& url, int& failures) {
+// What is done with each new object.
+enum class Use { kConnectAndCheck, kConnectOnly, kCheckOnly };
+
+// One new object, used; false if it failed. A server that no longer serves
+// new objects stays that way: `hr` tells, and the phase ends.
+bool UseNewObject(Use use, const qel::com::Bstr& url, HRESULT& hr) {
+  hr = E_FAIL;
+  const auto object = CreateUpdateCheck(&hr);
+  if (!object) return false;
+  if (use == Use::kCheckOnly) return CheckByPolling(object.Get(), url);
+  const auto sink = EventSink::Create();
+  const Advised advised(object.Get(), sink.Get());
+  hr = advised.Result();
+  if (FAILED(hr)) return false;
+  return use == Use::kConnectOnly || Check(object.Get(), *sink.Get(), url);
+}
+
+// New object i of count, its failure counted; false when the server no
+// longer serves new objects (the rest count as failed, and the phase ends).
+bool NextNewObject(int i, int count, const qel::com::Bstr& url, int& failures,
+                   Use use = Use::kConnectAndCheck) {
   HRESULT hr = E_FAIL;
-  if (!CheckOnNewObject(url, hr)) ++failures;
+  if (!UseNewObject(use, url, hr)) ++failures;
   if (SUCCEEDED(hr)) return true;
   std::printf("object %d could not be created and connected (0x%08lx): phase ends\n", i,
               static_cast<unsigned long>(hr));
@@ -91,10 +111,11 @@ int SpacedPhase(int count, const ServerWatch& watch, const qel::com::Bstr& url) 
   return failures;
 }
 
-// The figures of one phase, each taken after a further kReportEvery checks.
+// The figures of one phase, each taken after a further `every` checks.
 class Report {
  public:
-  Report(const char* phase, const ServerWatch& watch) : m_phase(phase), m_watch(watch) {
+  Report(const char* phase, const ServerWatch& watch, int every)
+      : m_phase(phase), m_watch(watch), m_every(every) {
     std::printf("\n%s\n%8s %8s %8s %14s %10s\n", phase, "checks", "handles", "threads",
                 "private bytes", "ms/check");
   }
@@ -102,7 +123,7 @@ class Report {
     const ServerFootprint f = m_watch.Footprint();
     const auto now = Clock::now();
     std::printf("%8d %8lu %8zu %14zu %10.2f\n", checks, f.handles, f.threads, f.privateBytes,
-                qel::bench::Milliseconds(now - m_last) / kReportEvery);
+                qel::bench::Milliseconds(now - m_last) / m_every);
     std::fflush(stdout);
     m_last = now;
     m_rows.push_back(f);
@@ -131,6 +152,7 @@ class Report {
  private:
   const char* m_phase;
   const ServerWatch& m_watch;
+  const int m_every;
   Clock::time_point m_last = Clock::now();
   std::vector<ServerFootprint> m_rows;
 };
@@ -157,26 +179,35 @@ int Soak(int count, int spaced) {
               spaced);
   int failures = 0;
 
+  const int every = std::clamp(count / 10, 1, kMostBetweenRows);
   {
-    Report report("one object, sequential checks", *watch);
+    Report report("one object, sequential checks", *watch, every);
     const auto sink = EventSink::Create();
     const Advised advised(keeper.Get(), sink.Get());
     for (int i = 1; i <= count; ++i) {
       if (!Check(keeper.Get(), *sink.Get(), url)) ++failures;
-      if (i % kReportEvery == 0) report.Row(i);
+      if (i % every == 0) report.Row(i);
     }
     report.Verdict();
   }
-  {
-    Report report("one check on each of N new objects", *watch);
+  const struct {
+    const char* name;
+    Use use;
+  } phases[] = {
+      {"one check on each of N new objects", Use::kConnectAndCheck},
+      {"N new objects connected to the event, no check", Use::kConnectOnly},
+      {"one check on each of N new objects, not connected (IsActive polled)", Use::kCheckOnly},
+  };
+  for (const auto& phase : phases) {
+    Report report(phase.name, *watch, every);
     for (int i = 1; i <= count; ++i) {
-      if (!NextNewObject(i, count, url, failures)) break;
-      if (i % kReportEvery == 0) report.Row(i);
+      if (!NextNewObject(i, count, url, failures, phase.use)) break;
+      if (i % every == 0) report.Row(i);
     }
     report.Verdict();
   }
   if (spaced > 0) failures += SpacedPhase(spaced, *watch, url);
-  std::printf("failed checks: %d of %d\n", failures, 2 * count + spaced);
+  std::printf("failed checks: %d of %d\n", failures, 4 * count + spaced);
   return failures == 0 ? 0 : 1;
 }
 

@@ -15,6 +15,7 @@
 #include "trigger/clsTriggerSync.h"
 #include "trigger/message_loop.h"
 #include "trigger/modTimer.h"
+#include "trigger/thread_mailbox.h"
 
 #ifndef _WIN32
 #include <qel_platform.h>
@@ -207,6 +208,19 @@ TEST_F(TriggerTest, TicksOfOneThreadNeverReachAnotherThreadsTriggers) {
   // This thread did not dispatch meanwhile: nothing of ours has run.
   EXPECT_EQ(here.fired, 0);
   EXPECT_TRUE(test::WaitFor([&] { return here.fired == 1; }));
+}
+
+// On Windows a message sent to a window of the sending thread runs its
+// procedure at once, inside the send; the mailbox must not hold its lock then.
+TEST(ThreadMailboxTest, WorkSentOrPostedFromItsOwnThreadRuns) {
+  const auto mailbox = modTimer::Mailbox();
+  ASSERT_TRUE(mailbox);
+  int sent = 0;
+  int posted = 0;
+  ASSERT_TRUE(mailbox->Send([&] { ++sent; }));
+  ASSERT_TRUE(mailbox->Send([&] { ++sent; }));
+  ASSERT_TRUE(mailbox->Post([&] { ++posted; }));
+  EXPECT_TRUE(test::WaitFor([&] { return sent == 2 && posted == 1; }, milliseconds(5000)));
 }
 
 }  // namespace
