@@ -43,4 +43,4 @@ set_tests_properties(com_fault_pool PROPERTIES DEPENDS com_fault_hostile)
 # may keep the server up, and a server ended from outside stays registered
 # with Wine's RPC service, so that no later activation succeeds.
 set_tests_properties(com_fault_killed_host PROPERTIES
-  DEPENDS "com_fault_pool;script_update_check_host_js;script_update_check_host_vbs;tool_timeout_under_wine;server_registration_under_wine")
+  DEPENDS "com_fault_pool;script_update_check_host_js;script_update_check_host_vbs;tool_timeout_under_wine;server_registration_under_wine;example_cpp;example_vbs;example_js")
