@@ -8,7 +8,7 @@ Function Dotted(version)
   Dotted = version(0) & "." & version(1) & "." & version(2)
 End Function
 
-Dim url, mine(2), check, deadline, published, order, i
+Dim url, mine(2), check, status, i
 If WScript.Arguments.Count <> 4 Then
   WScript.Echo "usage: check_for_update.vbs URL MAJOR MINOR BUILD"
   WScript.Quit 2
@@ -18,45 +18,56 @@ For i = 0 To 2
   mine(i) = CLng(WScript.Arguments(i + 1))
 Next
 
-Set check = CreateObject("QELUpdateCheck1_1.UpdateCheck")
-check.StartCheck url
+' Returns the exit status.
+Function CheckForUpdate(check)
+  Dim deadline, published, order, i
+  check.StartCheck url
 
-' Poll until the check is over (it ends within 60 s). On Windows, add
-' WScript.Sleep 100 inside the loop; Wine's script host has no Sleep.
-deadline = DateAdd("s", 90, Now)
-Do While check.IsActive()
-  If Now > deadline Then
-    WScript.Echo "No answer within 90 s"
-    WScript.Quit 2
+  ' Poll until the check is over (it ends within 60 s). On Windows, add
+  ' WScript.Sleep 100 inside the loop; Wine's script host has no Sleep.
+  deadline = DateAdd("s", 90, Now)
+  Do While check.IsActive()
+    If Now > deadline Then
+      WScript.Echo "No answer within 90 s"
+      CheckForUpdate = 2
+      Exit Function
+    End If
+  Loop
+
+  ' Polling does not see the outcome, but a fresh object holds 0.0.0 until a
+  ' check succeeds, and a published major is never 0.
+  If check.Major = 0 Then
+    WScript.Echo "The check failed: nothing was published at " & url
+    CheckForUpdate = 2
+    Exit Function
   End If
-Loop
 
-' Polling does not see the outcome, but a fresh object holds 0.0.0 until a
-' check succeeds, and a published major is never 0.
-If check.Major = 0 Then
-  WScript.Echo "The check failed: nothing was published at " & url
-  WScript.Quit 2
-End If
+  published = Array(check.Major, check.Minor, check.Build)
+  WScript.Echo "Published version: " & Dotted(published)
+  WScript.Echo "Update URL: " & check.UpdateURL
+  ' IsUpgradeAvailable only says that the versions differ; order decides.
+  If check.IsUpgradeAvailable(mine(0), mine(1), mine(2)) Then
+    WScript.Echo "Differs from " & Dotted(mine) & ": yes"
+  Else
+    WScript.Echo "Differs from " & Dotted(mine) & ": no"
+  End If
+  order = 0
+  For i = 0 To 2
+    If order = 0 Then order = Sgn(published(i) - mine(i))
+  Next
+  Select Case order
+    Case 1: WScript.Echo "A newer version is available."
+    Case -1: WScript.Echo "The published version is older than this one."
+    Case Else: WScript.Echo "This version is up to date."
+  End Select
+  If order = 1 Then CheckForUpdate = 1 Else CheckForUpdate = 0
+End Function
 
-published = Array(check.Major, check.Minor, check.Build)
-WScript.Echo "Published version: " & Dotted(published)
-WScript.Echo "Update URL: " & check.UpdateURL
-' IsUpgradeAvailable only says that the versions differ; order decides.
-If check.IsUpgradeAvailable(mine(0), mine(1), mine(2)) Then
-  WScript.Echo "Differs from " & Dotted(mine) & ": yes"
-Else
-  WScript.Echo "Differs from " & Dotted(mine) & ": no"
-End If
-order = 0
-For i = 0 To 2
-  If order = 0 Then order = Sgn(published(i) - mine(i))
-Next
-Select Case order
-  Case 1: WScript.Echo "A newer version is available."
-  Case -1: WScript.Echo "The published version is older than this one."
-  Case Else: WScript.Echo "This version is up to date."
-End Select
-If order = 1 Then WScript.Quit 1 Else WScript.Quit 0
+' Let the object go before quitting, so that the server can end.
+Set check = CreateObject("QELUpdateCheck1_1.UpdateCheck")
+status = CheckForUpdate(check)
+Set check = Nothing
+WScript.Quit status
 
 ' On Windows a script can wait for the event instead of polling, and so also
 ' learn why a check failed (not run by the tests: Wine 8's script host cannot

@@ -31,17 +31,8 @@ wineserver -p
 trap 'wineserver -k 2>/dev/null || true' EXIT
 wine cmd /c exit >/dev/null 2>&1 || true
 
-failures=0
-check() {  # check "what" command...
-  local what=$1
-  shift
-  if "$@"; then
-    echo "ok: $what"
-  else
-    echo "FAILED: $what"
-    failures=$((failures + 1))
-  fi
-}
+# shellcheck source=checks.sh
+source tests/package/checks.sh
 win() { echo "Z:${1//\//\\}"; }
 # Wine's helper processes must not hold the caller's pipes open.
 quiet() { "$@" </dev/null >"$work/last.log" 2>&1; }
@@ -170,8 +161,4 @@ if [ -n "$server_user" ]; then
     "$work/user-msi.reg" "$work/user-regserver.reg"
 fi
 
-if ((failures)); then
-  echo "package tests: $failures failed"
-  exit 1
-fi
-echo "package tests: all passed"
+report "packages"

@@ -17,17 +17,8 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/ce
 openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -out "$work/signer.pfx" \
   -passout pass:right-password
 
-failures=0
-check() {  # check "what" command...
-  local what=$1
-  shift
-  if "$@"; then
-    echo "ok: $what"
-  else
-    echo "FAILED: $what"
-    failures=$((failures + 1))
-  fi
-}
+# shellcheck source=checks.sh
+source tests/package/checks.sh
 verified() {
   osslsigncode verify -CAfile "$work/cert.pem" -in "$1" >"$work/verify.log" 2>&1 &&
     grep -qi 'digest algorithm *: *sha256' "$work/verify.log" ||
@@ -68,8 +59,4 @@ check "a time-stamp server that does not answer is refused" eval \
   '! QEL_SIGN_PASSWORD=right-password package "$work/stamp" --sign "$work/signer.pfx" --timestamp http://127.0.0.1:9/ &&
    refused "time-stamp server" "$work/stamp"'
 
-if ((failures)); then
-  echo "signing tests: $failures failed"
-  exit 1
-fi
-echo "signing tests: all passed"
+report "signing"

@@ -9,17 +9,9 @@ python=$1
 server=$2
 shift 2
 
-work=$(mktemp -d)
-"$python" "$server" >"$work/url" 2>"$work/server.log" &
-server_pid=$!
-trap 'kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; rm -rf "$work"' EXIT
-tries=0
-while [ ! -s "$work/url" ] && [ "$tries" -lt 100 ]; do
-  sleep 0.1
-  tries=$((tries + 1))
-done
-base=$(head -n 1 "$work/url")
-[ -n "$base" ] || { echo "the version file server did not start"; cat "$work/server.log"; exit 1; }
+# shellcheck source=version_file_server.sh
+. "$(dirname "$0")/version_file_server.sh"
+start_version_file_server "$python" "$server"
 
 failures=0
 # expect <path> <host version> <exit status> <line>...
@@ -62,4 +54,8 @@ if ! grep -q "^The check failed" "$work/lines"; then
   failures=$((failures + 1))
 fi
 
-[ "$failures" -eq 0 ] && echo "passed" || { echo "$failures failures"; exit 1; }
+if [ "$failures" -ne 0 ]; then
+  echo "$failures failures"
+  exit 1
+fi
+echo "passed"

@@ -8,22 +8,9 @@ python=$1
 server=$2
 script=$3
 
-work=$(mktemp -d)
-"$python" "$server" >"$work/url" 2>"$work/server.log" &
-server_pid=$!
-trap 'kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; rm -rf "$work"' EXIT
-
-tries=0
-while [ ! -s "$work/url" ] && [ "$tries" -lt 100 ]; do
-  sleep 0.1
-  tries=$((tries + 1))
-done
-base=$(head -n 1 "$work/url")
-if [ -z "$base" ]; then
-  echo "the version file server did not start:"
-  cat "$work/server.log"
-  exit 1
-fi
+# shellcheck source=version_file_server.sh
+. "$(dirname "$0")/version_file_server.sh"
+start_version_file_server "$python" "$server"
 
 # Output through a file: Wine's helpers must not hold ctest's pipe.
 status=0

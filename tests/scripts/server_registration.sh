@@ -29,7 +29,7 @@ run() {
 }
 
 expect() {  # <what> <status wanted> <file> <text it must hold>
-  [ "$status" = "$2" ] || fail "$1: exit status $status, not $2"
+  [ "$status" = "$2" ] || { fail "$1: exit status $status, not $2"; sed 's/^/  stderr| /' "$work/err"; }
   grep -qF -- "$4" "$work/$3" || { fail "$1: $3 lacks '$4'"; sed 's/^/  | /' "$work/$3"; }
 }
 

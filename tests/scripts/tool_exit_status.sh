@@ -10,16 +10,9 @@ server=$2
 tool=$3
 runs=${4:-200}
 
-work=$(mktemp -d)
-"$python" "$server" >"$work/url" 2>"$work/server.log" &
-server_pid=$!
-trap 'kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; rm -rf "$work"' EXIT
-
-# The server prints its URL once it listens; bounded wait for that line.
-i=0
-while [ ! -s "$work/url" ] && [ "$i" -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
-base=$(head -n 1 "$work/url")
-[ -n "$base" ] || { echo "the version file server did not start"; cat "$work/server.log"; exit 1; }
+# shellcheck source=version_file_server.sh
+. "$(dirname "$0")/version_file_server.sh"
+start_version_file_server "$python" "$server"
 url="$base/version.txt"
 
 # One line per run: its exit status. A run's output is kept when it is not 0.
