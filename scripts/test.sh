@@ -18,8 +18,8 @@ section_native() {
   cmake --build build/native -j "$jobs"
   echo "=== native tests ==="
   ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build/native --output-on-failure -j "$jobs"
-  echo "=== fuzzing (20 s per target) ==="
-  scripts/fuzz.sh 20
+  echo "=== fuzzing (10 s per target) ==="
+  scripts/fuzz.sh 10
 }
 
 section_wine() {

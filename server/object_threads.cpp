@@ -243,9 +243,11 @@ void ObjectThreads::Run(Worker& worker) noexcept {
       refused.swap(worker.jobs);
     }
   }
+  // Each refused creation's place is given back before its creator learns of
+  // the refusal, so that the creator never sees the server held by it.
   for (const auto& job : refused) {
-    job->Complete(hr, nullptr);
     ObjectGone(worker);
+    job->Complete(hr, nullptr);
   }
   if (SUCCEEDED(hr)) {
     RunJobs(worker);
@@ -293,20 +295,19 @@ void ObjectThreads::MakeObject(Worker& worker, Handoff& job) noexcept {
   IStream* stream = nullptr;
   if (SUCCEEDED(hr)) hr = CoMarshalInterThreadInterfaceInStream(job.iid, object.Get(), &stream);
   // From here the marshalled reference alone keeps the object; an object that
-  // could not be handed over goes now.
+  // could not be handed over goes now, and its place before the asker hears.
   object.Reset();
-  if (!job.Complete(hr, stream)) {
-    // The asker has given up waiting.
-    ReleaseMarshalled(stream);
-    if (SUCCEEDED(hr)) return;
-  }
   if (FAILED(hr)) {
     if (hold) {
       hold->Drop();
     } else {
       ObjectGone(worker);
     }
+    job.Complete(hr, nullptr);
+    return;
   }
+  // False: the asker has given up waiting.
+  if (!job.Complete(hr, stream)) ReleaseMarshalled(stream);
 }
 
 void ObjectThreads::ObjectGone(Worker& worker) noexcept {
