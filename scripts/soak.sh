@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The soak run under Wine: N sequential checks on one object, then N objects
 # with one check each, then N objects connected to the event without a check
-# and N objects with a check but no connection, then S objects made 3 s apart
+# and N objects with a check but no connection, then N objects with one
+# property read and neither, then S objects made 3 s apart
 # with one check each while one object holds the server, against the
 # out-of-process server and a loopback server in the host. Every 1000 checks
 # (every N/10 for a smaller N, and after every spaced object) it prints the
@@ -11,7 +12,9 @@
 # resident memory, and how many threads of its own (not Wine's named helpers)
 # it has been seen with so far; and the host's own resident memory (the host
 # makes and releases a proxy for every new object, and no component code runs
-# in it).
+# in it). Then, in the same run, growth_host does the same work in one
+# process with no COM (N checks on one object, one check on each of N new
+# objects, N plain WinINet fetches), printing its own resident memory.
 # Not part of the test command.
 # Usage: scripts/soak.sh [N] [Windows build dir] [S]   (defaults 10000, build/win, 100)
 set -euo pipefail
@@ -31,7 +34,7 @@ trap 'wine "$server" /UnregServer </dev/null >/dev/null 2>&1 || true
       wine_prefix_down "$root/$build"' EXIT
 # Nothing of the build goes through a pipe: Wine's helpers, started by the
 # type library step, would hold it open.
-cmake --build "$build" -j "$(nproc)" --target QELUpdateCheck1_1 soak_host </dev/null
+cmake --build "$build" -j "$(nproc)" --target QELUpdateCheck1_1 soak_host growth_host </dev/null
 wine "$server" /RegServer </dev/null
 
 # The server of this build tree, seen from Linux, into $view. Not run in a
@@ -77,4 +80,6 @@ wine "$root/$build/bench/wine/soak_host.exe" "$count" "$spaced" </dev/null | whi
     echo "$line"
   fi
 done || status=$?
+echo "=== soak: the same work in process, no COM ==="
+wine "$root/$build/bench/wine/growth_host.exe" "$count" </dev/null || status=$?
 exit "$status"

@@ -1,7 +1,8 @@
 // The soak run: N sequential checks on one object, then N objects with one
 // check each, then the two halves of that apart (N objects connected to the
 // event without a check, and N objects with a check but no connection, its
-// end seen by polling IsActive), then S objects made 3 s apart with one check
+// end seen by polling IsActive), then N objects with one property read each
+// and neither a check nor a connection, then S objects made 3 s apart with one check
 // each (so that the server's object threads sit idle between them), against
 // the out-of-process server and this program's own loopback server. Every
 // 1000 checks (every N/10 for a smaller N), and after every spaced object, it
@@ -59,7 +60,7 @@ bool CheckByPolling(_UpdateCheck* object, const qel::com::Bstr& url) {
 }
 
 // What is done with each new object.
-enum class Use { kConnectAndCheck, kConnectOnly, kCheckOnly };
+enum class Use { kConnectAndCheck, kConnectOnly, kCheckOnly, kReadOnly };
 
 // One new object, used; false if it failed. A server that no longer serves
 // new objects stays that way: `hr` tells, and the phase ends.
@@ -68,6 +69,11 @@ bool UseNewObject(Use use, const qel::com::Bstr& url, HRESULT& hr) {
   const auto object = CreateUpdateCheck(&hr);
   if (!object) return false;
   if (use == Use::kCheckOnly) return CheckByPolling(object.Get(), url);
+  if (use == Use::kReadOnly) {
+    LONG major = -1;
+    hr = object->get_Major(&major);
+    return SUCCEEDED(hr) && major == 0;
+  }
   const auto sink = EventSink::Create();
   const Advised advised(object.Get(), sink.Get());
   hr = advised.Result();
@@ -197,6 +203,7 @@ int Soak(int count, int spaced) {
       {"one check on each of N new objects", Use::kConnectAndCheck},
       {"N new objects connected to the event, no check", Use::kConnectOnly},
       {"one check on each of N new objects, not connected (IsActive polled)", Use::kCheckOnly},
+      {"N new objects, one property read each, no check, not connected", Use::kReadOnly},
   };
   for (const auto& phase : phases) {
     Report report(phase.name, *watch, every);
@@ -207,7 +214,7 @@ int Soak(int count, int spaced) {
     report.Verdict();
   }
   if (spaced > 0) failures += SpacedPhase(spaced, *watch, url);
-  std::printf("failed checks: %d of %d\n", failures, 4 * count + spaced);
+  std::printf("failed checks: %d of %d\n", failures, 5 * count + spaced);
   return failures == 0 ? 0 : 1;
 }
 
