@@ -40,6 +40,7 @@ using namespace qel::test;
 using qel::bench::Clock;
 
 constexpr auto kCheckTimeout = std::chrono::seconds(30);
+constexpr auto kSettle = std::chrono::milliseconds(3000);
 
 int g_count = 1000;  // N, from the command line
 
@@ -73,11 +74,14 @@ int Phase(const char* name, Item item) {
   for (int i = 1; i <= g_count; ++i) {
     if (!item()) ++failures;
     if (i % every != 0) continue;
+    const double ms = qel::bench::Milliseconds(Clock::now() - last) / every;
+    // As the soak's rows: after the download threads' idle life, so that
+    // only what stays is counted.
+    qel::PumpMessagesUntil([] { return false; }, kSettle);
     const size_t resident = qel::bench::LinuxResidentBytes(OwnName()).value_or(0) / 1024;
-    const auto now = Clock::now();
-    std::printf("%8d %14zu %10.2f\n", i, resident, qel::bench::Milliseconds(now - last) / every);
+    std::printf("%8d %14zu %10.2f\n", i, resident, ms);
     std::fflush(stdout);
-    last = now;
+    last = Clock::now();
     rows.push_back(resident);
   }
   if (rows.size() >= 2) {
