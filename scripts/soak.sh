@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
 # The soak run under Wine: N sequential checks on one object, then N objects
 # with one check each, then N objects connected to the event without a check
-# and N objects with a check but no connection, then S objects made 3 s apart
-# with one check each while one object holds the server, against the
-# out-of-process server and a loopback server in the host. Every 1000 checks
-# (every N/10 for a smaller N, and after every spaced object) it prints the
+# and N objects with a check but no connection, then N objects with one
+# property read and neither, and N with one IDispatch call instead, then S
+# objects made 3 s apart with one check each while one object holds the
+# server, against the out-of-process server and a loopback server in the
+# host. Every 1000 checks (every N/10 for a smaller N; each such row after 3 s
+# idle), and after every spaced object, it prints the
 # server's handle count, thread count and private bytes as Windows shows them
 # and, since Wine 8 shows neither handles nor private bytes of another
 # process, the server's Linux process as well: threads, open descriptors,
 # resident memory, and how many threads of its own (not Wine's named helpers)
 # it has been seen with so far; and the host's own resident memory (the host
 # makes and releases a proxy for every new object, and no component code runs
-# in it).
+# in it). First, in the same run, growth_host does the same work in one
+# process with no COM (N checks on one object, one check on each of N new
+# objects, N plain WinINet fetches), printing its own resident memory.
 # Not part of the test command.
 # Usage: scripts/soak.sh [N] [Windows build dir] [S]   (defaults 10000, build/win, 100)
 set -euo pipefail
@@ -31,7 +35,7 @@ trap 'wine "$server" /UnregServer </dev/null >/dev/null 2>&1 || true
       wine_prefix_down "$root/$build"' EXIT
 # Nothing of the build goes through a pipe: Wine's helpers, started by the
 # type library step, would hold it open.
-cmake --build "$build" -j "$(nproc)" --target QELUpdateCheck1_1 soak_host </dev/null
+cmake --build "$build" -j "$(nproc)" --target QELUpdateCheck1_1 soak_host growth_host </dev/null
 wine "$server" /RegServer </dev/null
 
 # The server of this build tree, seen from Linux, into $view. Not run in a
@@ -66,8 +70,10 @@ linux_view() {
 declare -A own_seen=()
 view=
 
-echo "=== soak: $count checks per phase, $spaced spaced objects ==="
 status=0
+echo "=== soak: the same work in process, no COM ==="
+wine "$root/$build/bench/wine/growth_host.exe" "$count" </dev/null || status=$?
+echo "=== soak: $count checks per phase, $spaced spaced objects ==="
 wine "$root/$build/bench/wine/soak_host.exe" "$count" "$spaced" </dev/null | while IFS= read -r line; do
   line=${line%$'\r'}
   if [[ $line =~ ^\ *[0-9]+\ +[0-9]+\ +[0-9]+ ]]; then
