@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # The soak run under Wine: N sequential checks on one object, then N objects
 # with one check each, then N objects connected to the event without a check
-# and N objects with a check but no connection, then N objects with one
-# property read and neither, and N with one IDispatch call instead, then S
-# objects made 3 s apart with one check each while one object holds the
-# server, against the out-of-process server and a loopback server in the
-# host. Every 1000 checks (every N/10 for a smaller N; each such row after 3 s
+# and N objects with a check but no connection, then N objects asked for
+# _UpdateCheck with one property read and neither, and N asked for IUnknown
+# with one IDispatch call instead, then S objects made 3 s apart with one
+# check each while one object holds the server, against the out-of-process
+# server and a loopback server in the host; then the last two phases again
+# against plain_com_server, a local server with none of the component's code
+# (objects made on its main thread, then on a second thread and marshalled to
+# the main one), whose rows show that server instead. Every 1000 checks
+# (every N/10 for a smaller N; each such row after 3 s
 # idle), and after every spaced object, it prints the
 # server's handle count, thread count and private bytes as Windows shows them
 # and, since Wine 8 shows neither handles nor private bytes of another
@@ -31,18 +35,22 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQEL_BENCH=ON \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
 wine_prefix_up "$root/$build"
 server="$root/$build/server/QELUpdateCheck1_1.exe"
+plain="$root/$build/bench/wine/plain_com_server.exe"
 trap 'wine "$server" /UnregServer </dev/null >/dev/null 2>&1 || true
+      wine "$plain" /UnregServer </dev/null >/dev/null 2>&1 || true
       wine_prefix_down "$root/$build"' EXIT
 # Nothing of the build goes through a pipe: Wine's helpers, started by the
 # type library step, would hold it open.
-cmake --build "$build" -j "$(nproc)" --target QELUpdateCheck1_1 soak_host growth_host </dev/null
+cmake --build "$build" -j "$(nproc)" --target QELUpdateCheck1_1 soak_host growth_host plain_com_server </dev/null
 wine "$server" /RegServer </dev/null
+wine "$plain" /RegServer </dev/null
 
-# The server of this build tree, seen from Linux, into $view. Not run in a
-# subshell: it counts the threads it has seen from call to call.
+# The watched server of this build tree ($watched), seen from Linux, into
+# $view. Not run in a subshell: it counts the threads it has seen from call to
+# call.
 linux_view() {
   local pattern pid
-  pattern=$(printf '%s' "$server" | sed 's|/|.|g')
+  pattern=$(printf '%s' "$watched" | sed 's|/|.|g')
   pid=$(pgrep -f "$pattern" | head -n 1 || true)
   if [ -z "$pid" ]; then
     view="(server not found)"
@@ -69,6 +77,7 @@ linux_view() {
 }
 declare -A own_seen=()
 view=
+watched=$server
 
 status=0
 echo "=== soak: the same work in process, no COM ==="
@@ -76,6 +85,10 @@ wine "$root/$build/bench/wine/growth_host.exe" "$count" </dev/null || status=$?
 echo "=== soak: $count checks per phase, $spaced spaced objects ==="
 wine "$root/$build/bench/wine/soak_host.exe" "$count" "$spaced" </dev/null | while IFS= read -r line; do
   line=${line%$'\r'}
+  if [[ $line == "plain local server process"* ]]; then
+    watched=$plain
+    own_seen=()
+  fi
   if [[ $line =~ ^\ *[0-9]+\ +[0-9]+\ +[0-9]+ ]]; then
     linux_view
     echo "$line   $view"

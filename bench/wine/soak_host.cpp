@@ -1,14 +1,19 @@
 // The soak run: N sequential checks on one object, then N objects with one
 // check each, then the two halves of that apart (N objects connected to the
 // event without a check, and N objects with a check but no connection, its
-// end seen by polling IsActive), then N objects with one property read each
-// and neither a check nor a connection, and N objects with one call through
-// IDispatch instead (the same kind of call to the same object, through COM's
-// own proxy rather than the one made from the type library), then S objects made 3 s apart with one
-// check each (so that the server's object threads sit idle between them), against the
-// out-of-process server and this program's own loopback server. Every 1000 checks (every N/10 for a
-// smaller N), and after every spaced object, it prints the server's handle count, thread count and
-// private bytes, which should stay flat after warm-up.
+// end seen by polling IsActive), then N objects asked for _UpdateCheck with
+// one property read each and neither a check nor a connection, and N objects
+// asked for IUnknown with one call through IDispatch instead (so that no
+// proxy or stub is made from the type library), then S objects made 3 s apart
+// with one check each (so that the server's object threads sit idle between
+// them), against the out-of-process server and this program's own loopback
+// server. Then, for comparison, the last two phases against
+// plain_com_server, a local server with none of the component's code, with
+// its objects made on its main thread and then on a second thread and
+// marshalled to the main one, as the server makes them. Every 1000 checks
+// (every N/10 for a smaller N), and after every spaced object, it prints the
+// watched server's handle count, thread count and private bytes, which should
+// stay flat after warm-up.
 //   soak_host [N] [S]   (defaults 10000 and 100)
 
 #include <windows.h>
@@ -24,6 +29,7 @@
 #include <vector>
 
 #include "bench/bench_report.h"
+#include "bench/wine/plain_com_server.h"
 #include "server/bstr.h"
 #include "tests/com/com_test_support.h"
 #include "tests/com/fault_server_watch.h"
@@ -64,25 +70,40 @@ bool CheckByPolling(_UpdateCheck* object, const qel::com::Bstr& url) {
 // What is done with each new object.
 enum class Use { kConnectAndCheck, kConnectOnly, kCheckOnly, kReadOnly, kDispatchOnly };
 
+// What a new object is asked for: the component's interface, whose proxies
+// and stubs COM makes from the registered type library, or IUnknown, with
+// IDispatch asked for next and carried by COM's own proxy.
+enum class Asked { kUpdateCheck, kUnknown };
+
+// One new object of `clsid`, asked for `asked`, and one call through what it
+// gave: a property read (0 on an object never checked), or GetTypeInfoCount
+// (which must give `typeInfoCount`). False if it failed.
+bool CreateAndCall(REFCLSID clsid, Asked asked, UINT typeInfoCount, HRESULT& hr) {
+  if (asked == Asked::kUpdateCheck) {
+    ComPtr<_UpdateCheck> object;
+    hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID__UpdateCheck, object.PutVoid());
+    LONG major = -1;
+    if (SUCCEEDED(hr)) hr = object->get_Major(&major);
+    return SUCCEEDED(hr) && major == 0;
+  }
+  ComPtr<IUnknown> object;
+  hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown, object.PutVoid());
+  ComPtr<IDispatch> dispatch;
+  if (SUCCEEDED(hr)) hr = object.As(dispatch);
+  UINT count = typeInfoCount + 1;
+  if (SUCCEEDED(hr)) hr = dispatch->GetTypeInfoCount(&count);
+  return SUCCEEDED(hr) && count == typeInfoCount;
+}
+
 // One new object, used; false if it failed. A server that no longer serves
 // new objects stays that way: `hr` tells, and the phase ends.
 bool UseNewObject(Use use, const qel::com::Bstr& url, HRESULT& hr) {
   hr = E_FAIL;
+  if (use == Use::kReadOnly) return CreateAndCall(CLSID_UpdateCheck, Asked::kUpdateCheck, 0, hr);
+  if (use == Use::kDispatchOnly) return CreateAndCall(CLSID_UpdateCheck, Asked::kUnknown, 1, hr);
   const auto object = CreateUpdateCheck(&hr);
   if (!object) return false;
   if (use == Use::kCheckOnly) return CheckByPolling(object.Get(), url);
-  if (use == Use::kReadOnly) {
-    LONG major = -1;
-    hr = object->get_Major(&major);
-    return SUCCEEDED(hr) && major == 0;
-  }
-  if (use == Use::kDispatchOnly) {
-    ComPtr<IDispatch> dispatch;
-    hr = object.As(dispatch);
-    UINT count = 0;
-    if (SUCCEEDED(hr)) hr = dispatch->GetTypeInfoCount(&count);
-    return SUCCEEDED(hr) && count == 1;
-  }
   const auto sink = EventSink::Create();
   const Advised advised(object.Get(), sink.Get());
   hr = advised.Result();
@@ -175,6 +196,65 @@ class Report {
   std::vector<ServerFootprint> m_rows;
 };
 
+// N new objects of one comparison class, a row every `every`. Returns the
+// failed ones.
+int PlainPhase(const char* name, REFCLSID clsid, Asked asked, const ServerWatch& watch, int count,
+               int every) {
+  Report report(name, watch, every);
+  int failures = 0;
+  for (int i = 1; i <= count; ++i) {
+    HRESULT hr = E_FAIL;
+    if (!CreateAndCall(clsid, asked, 0, hr)) ++failures;
+    if (FAILED(hr)) {
+      std::printf("plain object %d could not be created or called (0x%08lx): phase ends\n", i,
+                  static_cast<unsigned long>(hr));
+      return failures + count - i;
+    }
+    if (i % every == 0) report.Row(i);
+  }
+  report.Verdict();
+  return failures;
+}
+
+// The comparison server's phases, while one of its objects holds it.
+int PlainPhases(int count, int every) {
+  ComPtr<IUnknown> keeper;
+  HRESULT hr = CoCreateInstance(qel::bench::kMainClass, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown,
+                                keeper.PutVoid());
+  const auto watch = SUCCEEDED(hr) ? ServerWatch::Attach(L"plain_com_server.exe") : std::nullopt;
+  if (!watch) {
+    std::printf("\nplain local server cannot be created (0x%08lx): is it registered?\n",
+                static_cast<unsigned long>(hr));
+    return 4 * count;
+  }
+  std::printf("\nplain local server process %lu\n", watch->Id());
+  const struct {
+    const char* name;
+    CLSID clsid;
+    Asked asked;
+  } phases[] = {
+      {"plain local server, objects made on its main thread, asked for IUnknown: one IDispatch "
+       "call each",
+       qel::bench::kMainClass, Asked::kUnknown},
+      {"plain local server, objects made on its main thread, asked for _UpdateCheck: one "
+       "property read each",
+       qel::bench::kMainClass, Asked::kUpdateCheck},
+      {"plain local server, objects made on a second thread and marshalled to the main one, "
+       "asked for IUnknown: one IDispatch call each",
+       qel::bench::kThreadClass, Asked::kUnknown},
+      {"plain local server, objects made on a second thread and marshalled to the main one, "
+       "asked for _UpdateCheck: one property read each",
+       qel::bench::kThreadClass, Asked::kUpdateCheck},
+  };
+  int failures = 0;
+  for (const auto& phase : phases)
+    failures += PlainPhase(phase.name, phase.clsid, phase.asked, *watch, count, every);
+  // The last row is read beside this program (scripts/soak.sh): the server
+  // must still run then, and it ends with the keeper.
+  PumpFor(std::chrono::seconds(1));
+  return failures;
+}
+
 int Soak(int count, int spaced) {
   qel::bench::PrintHeader("soak: checks against the out-of-process server");
   LoopbackServer web;
@@ -215,8 +295,10 @@ int Soak(int count, int spaced) {
       {"one check on each of N new objects", Use::kConnectAndCheck},
       {"N new objects connected to the event, no check", Use::kConnectOnly},
       {"one check on each of N new objects, not connected (IsActive polled)", Use::kCheckOnly},
-      {"N new objects, one property read each, no check, not connected", Use::kReadOnly},
-      {"N new objects, one IDispatch call each, no check, not connected", Use::kDispatchOnly},
+      {"N new objects asked for _UpdateCheck, one property read each, no check, not connected",
+       Use::kReadOnly},
+      {"N new objects asked for IUnknown, one IDispatch call each, no check, not connected",
+       Use::kDispatchOnly},
   };
   for (const auto& phase : phases) {
     Report report(phase.name, *watch, every);
@@ -227,7 +309,8 @@ int Soak(int count, int spaced) {
     report.Verdict();
   }
   if (spaced > 0) failures += SpacedPhase(spaced, *watch, url);
-  std::printf("failed checks: %d of %d\n", failures, 6 * count + spaced);
+  failures += PlainPhases(count, every);
+  std::printf("failed checks: %d of %d\n", failures, 10 * count + spaced);
   return failures == 0 ? 0 : 1;
 }
 

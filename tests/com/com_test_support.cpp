@@ -170,7 +170,7 @@ std::wstring ServerPath() {
 
 std::wstring SiblingPath(const wchar_t* fileName) { return ModuleDirectory() + fileName; }
 
-std::vector<DWORD> ServerProcessIds() {
+std::vector<DWORD> ServerProcessIds(const wchar_t* exeName) {
   std::vector<DWORD> ids;
   const com::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return ids;
@@ -178,8 +178,7 @@ std::vector<DWORD> ServerProcessIds() {
   entry.dwSize = sizeof(entry);
   for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
        more = Process32NextW(snapshot.Get(), &entry)) {
-    if (CompareStringOrdinal(entry.szExeFile, -1, L"QELUpdateCheck1_1.exe", -1, TRUE) ==
-        CSTR_EQUAL) {
+    if (CompareStringOrdinal(entry.szExeFile, -1, exeName, -1, TRUE) == CSTR_EQUAL) {
       ids.push_back(entry.th32ProcessID);
     }
   }

@@ -140,7 +140,9 @@ std::u16string TextOf(const std::string& text);
 std::wstring ServerPath();
 // A program next to the running test executable.
 std::wstring SiblingPath(const wchar_t* fileName);
-std::vector<DWORD> ServerProcessIds();
+inline constexpr const wchar_t* kServerExeName = L"QELUpdateCheck1_1.exe";
+// The processes running `exeName` (the server's, unless another is named).
+std::vector<DWORD> ServerProcessIds(const wchar_t* exeName = kServerExeName);
 size_t ServerProcessCount();
 // Ends every running server process; for clean-up only.
 void TerminateServerProcesses();

@@ -25,8 +25,8 @@ std::vector<DWORD> ThreadIdsOf(DWORD processId) {
 
 }  // namespace
 
-std::optional<ServerWatch> ServerWatch::Attach() {
-  const auto ids = ServerProcessIds();
+std::optional<ServerWatch> ServerWatch::Attach(const wchar_t* exeName) {
+  const auto ids = ServerProcessIds(exeName ? exeName : kServerExeName);
   if (ids.size() != 1) return std::nullopt;
   com::UniqueHandle process(
       OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, ids[0]));

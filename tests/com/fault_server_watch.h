@@ -27,8 +27,9 @@ struct ServerFootprint {
 
 class ServerWatch {
  public:
-  // Watches the one running server process; empty if none or several run.
-  static std::optional<ServerWatch> Attach();
+  // Watches the one running server process (or the one running `exeName`);
+  // empty if none or several run.
+  static std::optional<ServerWatch> Attach(const wchar_t* exeName = nullptr);
 
   DWORD Id() const { return m_id; }
   ServerFootprint Footprint() const;
