@@ -12,6 +12,7 @@
 #include "server/bstr.h"
 #include "server/com_ptr.h"
 #include "server/registration_owner.h"
+#include "server/registry_values.h"
 #include "server/type_library.h"
 
 namespace qel::com {
@@ -91,13 +92,6 @@ std::wstring LocaleKey(const TLIBATTR& attributes, LCID lcid) {
 // dual interface can be built there.
 std::wstring NeutralLocaleKey(const TLIBATTR& attributes) { return LocaleKey(attributes, 0); }
 
-bool KeyExists(HKEY root, const std::wstring& key) {
-  HKEY handle = nullptr;
-  if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
-  RegCloseKey(handle);
-  return true;
-}
-
 HRESULT RegisterLibraryMachineWide(const std::wstring& modulePath) {
   std::wstring helpDir = PathsOf(modulePath).directory;
   for (const SYSKIND syskind : kSyskinds) {
@@ -131,7 +125,8 @@ HRESULT UnregisterLibraryMachineWide() {
   for (const SYSKIND syskind : {SYS_WIN32, SYS_WIN64}) {
     // A library that is not registered has nothing to remove (and some
     // runtimes call that an invalid argument).
-    if (!KeyExists(HKEY_LOCAL_MACHINE, LocaleKey(a, a.lcid) + L"\\" + SyskindName(syskind))) {
+    if (!RegistryKeyExists(HKEY_LOCAL_MACHINE,
+                           LocaleKey(a, a.lcid) + L"\\" + SyskindName(syskind))) {
       continue;
     }
     hr = UnRegisterTypeLib(a.guid, a.wMajorVerNum, a.wMinorVerNum, a.lcid, syskind);

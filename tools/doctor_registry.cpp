@@ -12,6 +12,7 @@
 #include "common/unique_resource.h"
 #include "server/com_ptr.h"
 #include "server/registration.h"
+#include "server/registry_values.h"
 #include "tools/doctor.h"
 #include "tools/system_message.h"
 
@@ -28,47 +29,9 @@ std::wstring GuidText(REFGUID guid) {
   return text;
 }
 
-// A key's default value (expanded, if it holds variables); empty when the
-// key or value is missing.
-std::wstring DefaultValue(HKEY root, const std::wstring& key) {
-  DWORD size = 0;
-  if (RegGetValueW(root, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, nullptr, &size) !=
-          ERROR_SUCCESS ||
-      size < sizeof(wchar_t)) {
-    return {};
-  }
-  std::wstring value(size / sizeof(wchar_t), L'\0');
-  if (RegGetValueW(root, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value.data(), &size) !=
-      ERROR_SUCCESS) {
-    return {};
-  }
-  value.resize(wcsnlen(value.c_str(), value.size()));
-  return value;
-}
-
-bool KeyExists(HKEY root, const std::wstring& key) {
-  HKEY handle = nullptr;
-  if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
-  RegCloseKey(handle);
-  return true;
-}
-
 bool FileExists(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-// The executable a LocalServer32 value names: the quoted path, or the value
-// up to its first switch.
-std::wstring ExecutableOf(const std::wstring& command) {
-  if (command.starts_with(L"\"")) {
-    const size_t end = command.find(L'"', 1);
-    return command.substr(1, end == std::wstring::npos ? std::wstring::npos : end - 1);
-  }
-  const size_t option = command.find_first_of(L"/-", command.find(L' '));
-  std::wstring path = command.substr(0, option);
-  while (!path.empty() && path.back() == L' ') path.pop_back();
-  return path;
 }
 
 // "1.2.3.4" from the file's fixed version information; empty without it.
@@ -93,11 +56,11 @@ std::string FileVersion(const std::wstring& path) {
 ClassEntry ClassIn(HKEY root) {
   const std::wstring classKey = L"Software\\Classes\\CLSID\\" + GuidText(CLSID_UpdateCheck);
   ClassEntry entry;
-  entry.registered = KeyExists(root, classKey);
+  entry.registered = com::RegistryKeyExists(root, classKey);
   if (!entry.registered) return entry;
-  const std::wstring command = DefaultValue(root, classKey + L"\\LocalServer32");
+  const std::wstring command = com::RegistryDefaultText(root, classKey + L"\\LocalServer32");
   if (command.empty()) return entry;
-  const std::wstring path = ExecutableOf(command);
+  const std::wstring path = com::ExecutableOfCommand(command);
   entry.localServer32 = Utf8(command);
   entry.serverPath = Utf8(path);
   entry.serverExists = FileExists(path);
@@ -124,7 +87,7 @@ TypeLibraryEntry LibraryFor(const wchar_t* kind) {
   for (const auto& [root, scope] :
        {std::pair{HKEY_CURRENT_USER, "per-user"}, std::pair{HKEY_LOCAL_MACHINE, "machine-wide"}}) {
     for (const wchar_t* locale : {L"0", L"409"}) {
-      const std::wstring path = DefaultValue(root, versionKey + locale + L"\\" + kind);
+      const std::wstring path = com::RegistryDefaultText(root, versionKey + locale + L"\\" + kind);
       if (path.empty()) continue;
       entry.scope = scope;
       entry.path = Utf8(path);
@@ -140,7 +103,7 @@ ProgIdEntry ProgIdFor(const wchar_t* name) {
   entry.name = Utf8(name);
   for (const HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
     const std::wstring clsid =
-        DefaultValue(root, L"Software\\Classes\\" + std::wstring(name) + L"\\CLSID");
+        com::RegistryDefaultText(root, L"Software\\Classes\\" + std::wstring(name) + L"\\CLSID");
     if (clsid.empty()) continue;
     entry.clsid = Utf8(clsid);
     entry.ours = CompareStringOrdinal(clsid.c_str(), -1, GuidText(CLSID_UpdateCheck).c_str(), -1,

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "server/bstr.h"
+#include "server/registry_values.h"
 #include "tests/com/com_test_support.h"
 
 namespace qel::test {
@@ -159,6 +160,29 @@ void ExpectNoClassEntries(HKEY root) {
 struct MachineRegistrationRestorer {
   ~MachineRegistrationRestorer() { EXPECT_EQ(RunServer(L"/RegServer"), 0); }
 };
+
+// Whose registration it is, and what the doctor reports, both rest on the
+// executable read out of LocalServer32 however it was written.
+TEST(Registration, ExecutableOfALocalServerCommand) {
+  const struct {
+    const wchar_t* command;
+    const wchar_t* executable;
+  } cases[] = {
+      {L"\"C:\\Program Files\\QEL\\QELUpdateCheck1_1.exe\"",
+       L"C:\\Program Files\\QEL\\QELUpdateCheck1_1.exe"},
+      {L"\"C:\\QEL\\QELUpdateCheck1_1.exe\" /Automation", L"C:\\QEL\\QELUpdateCheck1_1.exe"},
+      {L"C:\\QEL\\QELUpdateCheck1_1.exe /Automation", L"C:\\QEL\\QELUpdateCheck1_1.exe"},
+      {L"C:\\Program Files\\my-app\\QELUpdateCheck1_1.EXE -Embedding",
+       L"C:\\Program Files\\my-app\\QELUpdateCheck1_1.EXE"},
+      {L"C:\\QEL\\server.exes\\QELUpdateCheck1_1.exe",
+       L"C:\\QEL\\server.exes\\QELUpdateCheck1_1.exe"},
+      {L"C:\\QEL\\server /Automation", L"C:\\QEL\\server"},
+      {L"", L""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(com::ExecutableOfCommand(c.command), c.executable);
+  }
+}
 
 TEST(Registration, MachineWideEntriesComeAndGo) {
   const MachineRegistrationRestorer restorer;
