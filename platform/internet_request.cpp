@@ -187,6 +187,16 @@ long long InternetRequest::ContentLength() {
   return static_cast<long long>(length);
 }
 
+std::string InternetRequest::EffectiveUrl() {
+  const std::lock_guard lock(m_mutex);
+  const char* url = nullptr;
+  if (!m_easy || curl_easy_getinfo(m_easy.get(), CURLINFO_EFFECTIVE_URL, &url) != CURLE_OK ||
+      url == nullptr) {
+    return {};
+  }
+  return url;
+}
+
 std::string InternetRequest::StatusText() {
   const std::lock_guard lock(m_mutex);
   return m_statusText;

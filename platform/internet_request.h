@@ -47,6 +47,9 @@ class InternetRequest {
   std::string StatusText();
   // The Content-Length the response declared, or -1 when it declared none.
   long long ContentLength();
+  // The URL of the response read so far (after redirects once Open has
+  // succeeded); empty if curl cannot tell.
+  std::string EffectiveUrl();
 
  private:
   using Clock = std::chrono::steady_clock;

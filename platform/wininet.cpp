@@ -54,6 +54,19 @@ HINTERNET FailWith(DWORD error) {
   return nullptr;
 }
 
+// As WinINet hands out text: the length without the NUL on success, with it
+// when the buffer is too small.
+BOOL TextToBuffer(const std::string& text, LPVOID lpBuffer, LPDWORD lpdwBufferLength) {
+  if (lpBuffer == nullptr || *lpdwBufferLength < text.size() + 1) {
+    *lpdwBufferLength = static_cast<DWORD>(text.size() + 1);
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  std::memcpy(lpBuffer, text.c_str(), text.size() + 1);
+  *lpdwBufferLength = static_cast<DWORD>(text.size());
+  return TRUE;
+}
+
 }  // namespace
 
 size_t OpenInternetHandleCount() { return InternetHandleTable::Instance().Count(); }
@@ -243,13 +256,25 @@ BOOL HttpQueryInfoA(HINTERNET hRequest, DWORD dwInfoLevel, LPVOID lpBuffer,
   const std::string text = level == HTTP_QUERY_STATUS_CODE      ? std::to_string(status)
                            : level == HTTP_QUERY_CONTENT_LENGTH ? std::to_string(length)
                                                                 : file->request->StatusText();
-  // As WinINet: the length without the NUL on success, with it when too small.
-  if (lpBuffer == nullptr || *lpdwBufferLength < text.size() + 1) {
-    *lpdwBufferLength = static_cast<DWORD>(text.size() + 1);
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+  return qel::platform::TextToBuffer(text, lpBuffer, lpdwBufferLength);
+}
+
+BOOL InternetQueryOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
+                          LPDWORD lpdwBufferLength) {
+  const auto file = qel::platform::FindRequest(hInternet);
+  if (!file) return FALSE;
+  if (dwOption != INTERNET_OPTION_URL) {
+    SetLastError(ERROR_INTERNET_INVALID_OPTION);
     return FALSE;
   }
-  std::memcpy(lpBuffer, text.c_str(), text.size() + 1);
-  *lpdwBufferLength = static_cast<DWORD>(text.size());
-  return TRUE;
+  if (lpdwBufferLength == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const std::string url = file->request->EffectiveUrl();
+  if (url.empty()) {
+    SetLastError(ERROR_INTERNET_INTERNAL_ERROR);
+    return FALSE;
+  }
+  return qel::platform::TextToBuffer(url, lpBuffer, lpdwBufferLength);
 }

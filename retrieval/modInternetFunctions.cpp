@@ -3,9 +3,11 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <charconv>
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "common/error.h"
 #include "retrieval/clsErrorCache.h"
@@ -51,6 +53,45 @@ bool ShortOfDeclaredLength(HINTERNET request, size_t received) {
   return error == std::errc() && end == text + size && received < declared;
 }
 
+// True for a URL whose scheme is https, in any case (leading blanks skipped,
+// as a URL parser skips them).
+bool IsHttps(std::string_view url) {
+  while (!url.empty() && static_cast<unsigned char>(url.front()) <= ' ') url.remove_prefix(1);
+  constexpr std::string_view kScheme = "https:";
+  if (url.size() < kScheme.size()) return false;
+  for (size_t i = 0; i < kScheme.size(); ++i) {
+    const char c = url[i];
+    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != kScheme[i]) return false;
+  }
+  return true;
+}
+
+// The URL the request ended on, after its redirects; empty when WinINet
+// cannot tell. Asked with no room first, WinINet answers with the size it
+// needs, NUL included; on success the size is the length without the NUL.
+std::string FinalUrl(HINTERNET request) {
+  std::string url;
+  DWORD size = 0;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (InternetQueryOptionA(request, INTERNET_OPTION_URL, url.empty() ? nullptr : url.data(),
+                             &size)) {
+      url.resize(std::min<size_t>(size, url.size()));
+      return url;
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size <= url.size()) return {};
+    url.resize(size);
+  }
+  return {};
+}
+
+// Where closing a request reads out its body, a download that stops before
+// the end lets go of its handles instead.
+void LetGoIfClosingReadsOut(InternetHandle& hURL, InternetHandle& hRoot) {
+  if (!CloseReadsOutTheBody()) return;
+  hURL.Release();
+  hRoot.Release();
+}
+
 constexpr auto kGivenUp = static_cast<int32_t>(ERROR_INTERNET_OPERATION_CANCELLED);
 
 // The download itself. Its handles close themselves, URL first, however it
@@ -73,6 +114,13 @@ int32_t Download(const std::u16string& strURL, int32_t lFlags, std::u16string& s
   });
   if (!opened) return kGivenUp;
   if (!hURL) return result;
+  // An https check that a redirect took off https (or whose end WinINet
+  // cannot name) is refused before a byte of that response is read: anyone
+  // on the plain leg could choose the published values.
+  if (IsHttps(url) && !IsHttps(FinalUrl(hURL.Get()))) {
+    LetGoIfClosingReadsOut(hURL, hRoot);
+    return static_cast<int32_t>(ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR);
+  }
 
   ReceivedBytes bytes;
   char buffer[kReadSize];
@@ -97,10 +145,7 @@ int32_t Download(const std::u16string& strURL, int32_t lFlags, std::u16string& s
   if (ended && readOk && ShortOfDeclaredLength(hURL.Get(), bytes.Size())) {
     result = ERROR_INTERNET_CONNECTION_ABORTED;
   }
-  if (!ended && CloseReadsOutTheBody()) {
-    hURL.Release();
-    hRoot.Release();
-  }
+  if (!ended) LetGoIfClosingReadsOut(hURL, hRoot);
   if (result == 0) strData = bytes.ToText();
   return result;
 }

@@ -24,6 +24,7 @@ inline constexpr DWORD INTERNET_FLAG_PRAGMA_NOCACHE = 0x00000100;
 inline constexpr DWORD INTERNET_OPTION_CONNECT_TIMEOUT = 2;
 inline constexpr DWORD INTERNET_OPTION_SEND_TIMEOUT = 5;
 inline constexpr DWORD INTERNET_OPTION_RECEIVE_TIMEOUT = 6;
+inline constexpr DWORD INTERNET_OPTION_URL = 34;
 
 inline constexpr DWORD ERROR_INTERNET_OUT_OF_HANDLES = 12001;
 inline constexpr DWORD ERROR_INTERNET_TIMEOUT = 12002;
@@ -40,6 +41,7 @@ inline constexpr DWORD ERROR_INTERNET_CONNECTION_ABORTED = 12030;
 inline constexpr DWORD ERROR_INTERNET_CONNECTION_RESET = 12031;
 inline constexpr DWORD ERROR_INTERNET_SEC_CERT_DATE_INVALID = 12037;
 inline constexpr DWORD ERROR_INTERNET_SEC_CERT_CN_INVALID = 12038;
+inline constexpr DWORD ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR = 12040;
 inline constexpr DWORD ERROR_INTERNET_INVALID_CA = 12045;
 inline constexpr DWORD ERROR_INTERNET_SECURITY_CHANNEL_ERROR = 12157;
 // What WinINet reports for a TLS failure that is none of the certificate
@@ -58,6 +60,11 @@ BOOL InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesToR
 BOOL InternetCloseHandle(HINTERNET hInternet);
 // Only the time-outs, as DWORD milliseconds, on a handle from InternetOpenA.
 BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer, DWORD dwBufferLength);
+// Only INTERNET_OPTION_URL on a URL handle: the URL the request ended on,
+// after redirects. As WinINet, the length without the NUL on success, with
+// it (and ERROR_INSUFFICIENT_BUFFER) when the buffer is too small.
+BOOL InternetQueryOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
+                          LPDWORD lpdwBufferLength);
 
 // Only the status line, HTTP_QUERY_STATUS_CODE (as text, or as a DWORD with
 // HTTP_QUERY_FLAG_NUMBER) and HTTP_QUERY_STATUS_TEXT, and

@@ -1,6 +1,7 @@
 // Checks over HTTPS, in-process in both builds, against the test run's own
 // TLS front (tests/scripts/tls_front.py): a trusted certificate publishes,
-// each bad one ends with its WinINet code and stores nothing.
+// each bad one ends with its WinINet code and stores nothing, and so does a
+// redirect from https to plain http.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -11,6 +12,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/text.h"
@@ -96,11 +98,13 @@ class HttpsCheck : public testing::Test {
   static void SetUpTestSuite() { s_bTrusted = TrustTestCa(); }
   void SetUp() override {
     ASSERT_TRUE(s_bTrusted) << "run through tests/scripts/tls_front.py";
-    ASSERT_EQ(m_ports.size(), 4u);
+    ASSERT_EQ(m_ports.size(), 5u);
   }
 
-  std::u16string Url(const std::string& server) const {
-    return Utf8ToText("https://localhost:" + m_ports.at(server) + "/app/version.txt");
+  std::u16string Url(const std::string& server,
+                     const std::string& path = "/app/version.txt") const {
+    const std::string host = server == "plain" ? "http://127.0.0.1:" : "https://localhost:";
+    return Utf8ToText(host + m_ports.at(server) + path);
   }
   int32_t Check(const std::u16string& url) {
     Completion done;
@@ -119,21 +123,39 @@ class HttpsCheck : public testing::Test {
 };
 bool HttpsCheck::s_bTrusted = false;
 
-TEST_F(HttpsCheck, TrustedCertificatePublishesAndBadOnesStoreNothing) {
-  ASSERT_EQ(Check(Url("good")), 0);
-  const auto expectGood = [&](const char* szAfter) {
-    EXPECT_EQ(m_check->Major(), 3) << szAfter;
-    EXPECT_EQ(m_check->Minor(), 1) << szAfter;
-    EXPECT_EQ(m_check->Build(), 4) << szAfter;
-    EXPECT_EQ(m_check->UpdateURL(), u"https://localhost/setup.exe") << szAfter;
-    EXPECT_EQ(m_check->VersionHistory(), u"Over TLS\r\n") << szAfter;
+// In order: each row that fails must leave the values of the row before.
+TEST_F(HttpsCheck, TrustedCertificatesAndRedirectsThatStayOnHttpsPublishOthersStoreNothing) {
+  struct Row {
+    const char* szName;
+    std::u16string strURL;
+    DWORD lError;
+    int32_t lMajor;  // and the history, published when lError is 0
+    std::u16string strHistory;
   };
-  expectGood("good");
+  std::vector<Row> rows = {{"good", Url("good"), 0, 3, u"Over TLS\r\n"}};
   // Each bad server serves a valid file with a major number of its own, so a
   // certificate let through would show.
   for (const TlsCase& row : kBadCertificates) {
-    EXPECT_EQ(Check(Url(row.szServer)), static_cast<int32_t>(Expected(row))) << row.szServer;
-    expectGood(row.szServer);
+    rows.push_back({row.szServer, Url(row.szServer), Expected(row), 0, {}});
+  }
+  const DWORD lDowngrade = ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR;
+  rows.push_back({"https to https", Url("good", "/to-https/v"), 0, 3, u"Redirected\r\n"});
+  // The plain file names the https URL asked for, with a major of 7.
+  rows.push_back({"https to http", Url("good", "/to-http/v"), lDowngrade, 0, {}});
+  rows.push_back({"http to https", Url("plain", "/to-https/v"), 0, 3, u"Redirected\r\n"});
+  rows.push_back(
+      {"HTTPS to http", u"HTTPS" + Url("good", "/to-http/v").substr(5), lDowngrade, 0, {}});
+
+  using Values = std::tuple<int32_t, int32_t, int32_t, std::u16string, std::u16string>;
+  const auto published = [&] {
+    return Values{m_check->Major(), m_check->Minor(), m_check->Build(), m_check->UpdateURL(),
+                  m_check->VersionHistory()};
+  };
+  for (const Row& row : rows) {
+    const Values before = published();
+    EXPECT_EQ(Check(row.strURL), static_cast<int32_t>(row.lError)) << row.szName;
+    const Values file{row.lMajor, 1, 4, u"https://localhost/setup.exe", row.strHistory};
+    EXPECT_EQ(published(), row.lError == 0 ? file : before) << row.szName;
   }
 }
 

@@ -208,6 +208,7 @@ TEST(UpdateCheckToolTest, TheComponentsOwnNumbersGetItsOwnTexts) {
       {51, "the update checker failed inside (Internal error)"},
       {223, "the version file is larger than 16 MiB; the download was stopped"},
       {12002, "the server did not answer in time"},
+      {12040, "the https check was redirected to a URL that is not https; nothing was published"},
       {uceBusy, "the object is already processing a request; the new one was rejected"},
       {uceAsync, "the update checker could not start the request"},
       {uceInvalidFile,
@@ -235,7 +236,7 @@ TEST(UpdateCheckToolTest, TheComponentsOwnNumbersGetItsOwnTexts) {
   EXPECT_EQ(CheckErrorMessage(12175), "A security error occurred");
   // Every number the WinINet stand-in can report has a text: its own
   // refusals, and each libcurl failure as it maps it.
-  for (const int32_t number : {6, 8, 87, 122, 223, 12005, 12006, 12017, 12018, 12150}) {
+  for (const int32_t number : {6, 8, 87, 122, 223, 12005, 12006, 12017, 12018, 12040, 12150}) {
     EXPECT_NE(SystemMessage(number), "") << number;
   }
   for (int code = 1; code < CURL_LAST; ++code) {

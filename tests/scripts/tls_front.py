@@ -4,16 +4,20 @@
 Usage: tls_front.py WORK_DIR -- COMMAND [ARG...]
 
 Makes a test CA and certificates for "localhost" with openssl in WORK_DIR,
-serves one HTTPS port per certificate on 127.0.0.1, runs COMMAND with these
-variables set and exits with its status:
-  QEL_TLS_PORTS     "good=<port>,expired=<port>,wrongname=<port>,untrusted=<port>"
+serves one HTTPS port per certificate and one plain HTTP port on 127.0.0.1,
+runs COMMAND with these variables set and exits with its status:
+  QEL_TLS_PORTS     "good=<port>,expired=<port>,wrongname=<port>,untrusted=<port>,
+                    plain=<port>"
   QEL_TEST_CA_FILE  the test CA (PEM file), which the Linux stand-in trusts
   QEL_TEST_CA_PEM   the same certificate as text, for a Windows test to add
                     to its Root store
 
 Every port answers any GET with a version file whose "file=" line names the
-URL asked for (https://<Host><target>), whose major number is the port's own
-(good 3, expired 4, wrongname 5, untrusted 6), minor 1, build 4.
+URL asked for (<scheme>://<Host><target>), whose major number is the port's
+own (good 3, expired 4, wrongname 5, untrusted 6, plain 7), minor 1, build 4,
+history "Over TLS". /to-http/... and /to-https/... answer 302 to the plain or
+the good port's /landed/<scheme>/<Host><target>, whose file names the URL
+first asked for, <scheme>://<Host><target>, with the history "Redirected".
 """
 import os
 import shutil
@@ -94,20 +98,33 @@ def make_certificates(work):
     return os.path.join(trusted, "ca.pem")
 
 
-def version_file(host, target, major):
-    url = "https://" + host + target
+def version_file(url, major, history):
     return ("file=" + url + "\r\nmajor=%d\r\nminor=1\r\nbuild=4\r\n"
-            "update=https://localhost/setup.exe\r\nOver TLS\r\n" % major).encode("ascii")
+            "update=https://localhost/setup.exe\r\n%s\r\n" % (major, history)).encode("ascii")
 
 
-def serve_one(connection, context, major):
+def response(scheme, host, target, major, ports):
+    """The status and any headers after "HTTP/1.1 ", and the body."""
+    for prefix, landing in (("/to-http/", "http://127.0.0.1:%d" % ports["plain"]),
+                            ("/to-https/", "https://localhost:%d" % ports["good"])):
+        if target.startswith(prefix):
+            location = "%s/landed/%s/%s%s" % (landing, scheme, host, target)
+            return b"302 Found\r\nLocation: " + location.encode("ascii"), b""
+    url, history = scheme + "://" + host + target, "Over TLS"
+    if target.startswith("/landed/"):
+        url, history = "%s://%s/%s" % tuple(target[len("/landed/"):].split("/", 2)), "Redirected"
+    return b"200 OK\r\nContent-Type: text/plain", version_file(url, major, history)
+
+
+def serve_one(connection, context, major, ports):
     with connection:
         connection.settimeout(10)
         try:
-            with context.wrap_socket(connection, server_side=True) as tls:
+            with (context.wrap_socket(connection, server_side=True) if context
+                  else connection) as peer:
                 head = b""
                 while b"\r\n\r\n" not in head and len(head) < 16384:
-                    chunk = tls.recv(4096)
+                    chunk = peer.recv(4096)
                     if not chunk:
                         return
                     head += chunk
@@ -115,21 +132,23 @@ def serve_one(connection, context, major):
                 target = lines[0].split(" ")[1]
                 host = next((line.split(":", 1)[1].strip() for line in lines[1:]
                              if line.lower().startswith("host:")), "localhost")
-                body = version_file(host, target, major)
-                tls.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n"
-                            b"Content-Length: %d\r\nConnection: close\r\n\r\n" % len(body) + body)
+                status, body = response("https" if context else "http", host, target, major,
+                                        ports)
+                peer.sendall(b"HTTP/1.1 " + status + b"\r\nContent-Length: %d\r\n"
+                             b"Connection: close\r\n\r\n" % len(body) + body)
         except (OSError, ssl.SSLError, IndexError):
             # A client that refuses the certificate ends the handshake.
             pass
 
 
-def serve(listener, context, major):
+def serve(listener, context, major, ports):
     while True:
         try:
             connection, _ = listener.accept()
         except OSError:
             return
-        threading.Thread(target=serve_one, args=(connection, context, major), daemon=True).start()
+        threading.Thread(target=serve_one, args=(connection, context, major, ports),
+                         daemon=True).start()
 
 
 def main():
@@ -141,19 +160,22 @@ def main():
     os.makedirs(work)
     ca_file = make_certificates(work)
 
-    ports = []
-    for cert_name, (major, *_rest) in CERTIFICATES.items():
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(os.path.join(work, cert_name + ".pem"),
-                                os.path.join(work, "server.key"))
+    ports = {}  # complete before the command runs, so before any request
+    for name, major in [(n, c[0]) for n, c in CERTIFICATES.items()] + [("plain", 7)]:
+        context = None
+        if name in CERTIFICATES:
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(os.path.join(work, name + ".pem"),
+                                    os.path.join(work, "server.key"))
         listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         listener.bind(("127.0.0.1", 0))
         listener.listen(16)
-        ports.append("%s=%d" % (cert_name, listener.getsockname()[1]))
-        threading.Thread(target=serve, args=(listener, context, major), daemon=True).start()
+        ports[name] = listener.getsockname()[1]
+        threading.Thread(target=serve, args=(listener, context, major, ports),
+                         daemon=True).start()
 
     env = dict(os.environ)
-    env["QEL_TLS_PORTS"] = ",".join(ports)
+    env["QEL_TLS_PORTS"] = ",".join("%s=%d" % item for item in ports.items())
     env["QEL_TEST_CA_FILE"] = ca_file
     with open(ca_file) as f:
         env["QEL_TEST_CA_PEM"] = f.read()
