@@ -18,10 +18,10 @@
 #include "server/event_couriers.h"
 #include "server/object_threads.h"
 #include "server/registration.h"
+#include "server/served_limits.h"
 #include "server/server_lifetime.h"
 #include "server/server_loop.h"
 #include "server/standard_error.h"
-#include "server/test_limits.h"
 
 namespace {
 
@@ -36,7 +36,7 @@ HRESULT Serve() {
   RaiseConnectionLimits();
   ServerLifetime lifetime(GetCurrentThreadId());
   EventCouriers couriers(lifetime);
-  ObjectThreads threads(lifetime, couriers, LimitsFromEnvironment());
+  ObjectThreads threads(lifetime, couriers, ServedLimits());
   auto factory = ComPtr<IClassFactory>::Attach(new ClassFactory(threads, lifetime));
   DWORD cookie = 0;
   HRESULT hr = CoRegisterClassObject(CLSID_UpdateCheck, factory.Get(), CLSCTX_LOCAL_SERVER,

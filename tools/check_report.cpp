@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "common/text.h"
+#include "tools/server_ended.h"
 #include "tools/system_message.h"
 
 namespace qel::tool {
@@ -37,6 +38,12 @@ const char* OrderName(PublishedOrder order) {
       return "older";
   }
   return "";
+}
+
+// "0x800706BA, RPC_S_SERVER_UNAVAILABLE"
+std::string ServerEndedNumber(int32_t number) {
+  const char* name = ServerEndedName(number);
+  return Hex(number) + (name ? std::string(", ") + name : "");
 }
 
 std::string VersionText(int32_t major, int32_t minor, int32_t build) {
@@ -89,6 +96,10 @@ std::string ReportText(const CheckReport& report) {
       return out.str();
     case CheckStage::kTimedOut:
       out << "No answer: " << TextToUtf8(report.description) << "\n";
+      return out.str();
+    case CheckStage::kServerEnded:
+      out << "The update checker's server ended during the check (error "
+          << ServerEndedNumber(report.error) << ")\nNothing was published by this check.\n";
       return out.str();
     case CheckStage::kCompleted:
       break;
@@ -147,6 +158,9 @@ std::string FailureLine(const CheckReport& report) {
              TextToUtf8(report.description);
     case CheckStage::kTimedOut:
       return "updatecheck: " + TextToUtf8(report.description);
+    case CheckStage::kServerEnded:
+      return "updatecheck: the update checker's server ended during the check: error " +
+             std::to_string(report.error) + " (" + ServerEndedNumber(report.error) + ")";
     case CheckStage::kCompleted:
       break;
   }

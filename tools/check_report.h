@@ -13,6 +13,7 @@ enum class CheckStage {
   kNoObject,      // the object could not be created or connected
   kStartRefused,  // StartCheck raised an error
   kTimedOut,      // no completion event in time
+  kServerEnded,   // a call found the object's server gone: no event will come
   kCompleted,     // UpdateCheckComplete arrived
 };
 

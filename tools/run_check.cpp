@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "common/text.h"
+#include "tools/server_ended.h"
 
 namespace qel::tool {
 
@@ -18,6 +19,17 @@ CheckReport TimedOutReport(const CheckOptions& options) {
   report.error = kTimeoutError;
   report.description = Utf8ToText("no answer from the check of " + options.url + " within " +
                                   seconds + " s; the check was given up");
+  return report;
+}
+
+CheckReport ServerEndedReport(int32_t result) {
+  CheckReport report;
+  report.stage = CheckStage::kServerEnded;
+  report.error = result;
+  const char* name = ServerEndedName(result);
+  report.description =
+      Utf8ToText(std::string("the update checker's server ended during the check") +
+                 (name ? std::string(" (") + name + ")" : ""));
   return report;
 }
 

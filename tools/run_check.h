@@ -10,7 +10,9 @@
 namespace qel::tool {
 
 // Waits for the completion event up to the options' time-out; past it the
-// object is released, whatever its check is doing.
+// object is released, whatever its check is doing. Out of process it also
+// asks the object once a second whether it is still there, and ends as soon
+// as its server has gone.
 CheckReport RunCheck(const CheckOptions& options);
 
 // The number reported when no completion event arrives in time
@@ -20,6 +22,10 @@ inline constexpr int32_t kTimeoutError = 1460;
 // What RunCheck reports when the time-out passes first: it names the URL and
 // the seconds waited.
 CheckReport TimedOutReport(const CheckOptions& options);
+
+// What RunCheck reports when a call to the object fails with `result`
+// because its server has gone (tools/server_ended.h).
+CheckReport ServerEndedReport(int32_t result);
 
 // The wait as the message loop takes it.
 std::chrono::milliseconds WaitFor(const CheckOptions& options);

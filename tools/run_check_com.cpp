@@ -5,6 +5,7 @@
 #include <oleauto.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <new>
 
@@ -14,6 +15,7 @@
 #include "server/com_ptr.h"
 #include "server/dispids.h"
 #include "tools/run_check.h"
+#include "tools/server_ended.h"
 #include "tools/system_message.h"
 #include "trigger/message_loop.h"
 
@@ -22,6 +24,10 @@ namespace {
 
 using com::Bstr;
 using com::ComPtr;
+using namespace std::chrono_literals;
+
+// How often the wait asks the object whether its server is still there.
+constexpr auto kServerPoll = 1s;
 
 // Receives UpdateCheckComplete(lErrorNumber, strErrorDescription).
 class CompletionSink final : public IDispatch {
@@ -142,6 +148,26 @@ HRESULT StartCheck(IDispatch* object, const std::u16string& url, std::u16string&
   return hr;
 }
 
+// Runs the message loop until the sink has the event (S_OK) or the wait has
+// passed (S_FALSE). A server that has ended raises no event: an IsActive
+// once a second finds it, and its failure is returned.
+HRESULT WaitForCompletion(_UpdateCheck* check, const CompletionSink& sink,
+                          std::chrono::milliseconds wait) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + wait;
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left <= 0ms) return S_FALSE;
+    if (PumpMessagesUntil([&] { return sink.completed; },
+                          std::min<std::chrono::milliseconds>(left, kServerPoll))) {
+      return S_OK;
+    }
+    VARIANT_BOOL active = VARIANT_FALSE;
+    const HRESULT hr = check->IsActive(&active);
+    if (MeansServerEnded(hr)) return hr;
+  }
+}
+
 }  // namespace
 
 CheckReport RunCheck(const CheckOptions& options) {
@@ -170,6 +196,7 @@ CheckReport RunCheck(const CheckOptions& options) {
   CheckReport report;
   std::u16string description;
   hr = StartCheck(check.Get(), Utf8ToText(options.url), description);
+  if (MeansServerEnded(hr)) return ServerEndedReport(hr);
   if (FAILED(hr)) {
     report.stage = CheckStage::kStartRefused;
     report.error = static_cast<int32_t>(hr);
@@ -177,9 +204,9 @@ CheckReport RunCheck(const CheckOptions& options) {
     return report;
   }
 
-  if (!PumpMessagesUntil([&] { return sink->completed; }, WaitFor(options))) {
-    return TimedOutReport(options);
-  }
+  hr = WaitForCompletion(check.Get(), *sink.Get(), WaitFor(options));
+  if (hr == S_FALSE) return TimedOutReport(options);
+  if (hr != S_OK) return ServerEndedReport(hr);
   report.stage = CheckStage::kCompleted;
   report.error = sink->number;
   report.description = sink->description;
@@ -196,12 +223,14 @@ CheckReport RunCheck(const CheckOptions& options) {
   if (SUCCEEDED(hr) && SUCCEEDED(hr = check->get_VersionHistory(text.Put()))) {
     values.versionHistory = text.Text();
   }
+  if (MeansServerEnded(hr)) return ServerEndedReport(hr);
   if (FAILED(hr)) return NoObject(hr, u"reading the published values failed");
   report.values = std::move(values);
   if (options.version) {
     VARIANT_BOOL available = VARIANT_FALSE;
     const auto& [major, minor, build] = *options.version;
     hr = check->IsUpgradeAvailable(major, minor, build, &available);
+    if (MeansServerEnded(hr)) return ServerEndedReport(hr);
     if (FAILED(hr)) return NoObject(hr, u"IsUpgradeAvailable failed");
     report.upgradeAvailable = available != VARIANT_FALSE;
   }

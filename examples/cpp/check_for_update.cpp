@@ -53,6 +53,7 @@ static int Check(_UpdateCheck* check, const wchar_t* url, const long mine[3]) {
   IConnectionPoint* point = nullptr;
   CompletionSink sink;
   DWORD cookie = 0;
+  HRESULT asked = S_OK;  // the last IsActive: it fails only when the server has gone
   HRESULT hr =
       check->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container));
   if (SUCCEEDED(hr)) hr = container->FindConnectionPoint(DIID___UpdateCheck, &point);
@@ -62,19 +63,34 @@ static int Check(_UpdateCheck* check, const wchar_t* url, const long mine[3]) {
     hr = check->StartCheck(urlText);
     SysFreeString(urlText);
     // The event arrives through this thread's messages; the check itself
-    // ends within 60 s.
+    // ends within 60 s. A server that has ended sends no event, so the
+    // object is also asked once a second whether it is still there.
     const ULONGLONG deadline = GetTickCount64() + 90000;
-    while (SUCCEEDED(hr) && !sink.done && GetTickCount64() < deadline) {
+    ULONGLONG nextAsk = GetTickCount64() + 1000;
+    while (SUCCEEDED(hr) && SUCCEEDED(asked) && !sink.done && GetTickCount64() < deadline) {
       MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
       MSG msg;
       while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+      if (!sink.done && GetTickCount64() >= nextAsk) {
+        VARIANT_BOOL active;
+        asked = check->IsActive(&active);
+        nextAsk += 1000;
+      }
     }
     point->Unadvise(cookie);
+    // A server that has ended never let go of the sink: drop what COM still
+    // holds of it for that server before the sink goes.
+    CoDisconnectObject(&sink, 0);
   }
   if (point) point->Release();
   if (container) container->Release();
   if (FAILED(hr)) {
     std::printf("The check could not start: 0x%08lX\n", static_cast<unsigned long>(hr));
+    return 2;
+  }
+  if (FAILED(asked)) {
+    std::printf("The update checker's server ended during the check (error 0x%08lX)\n",
+                static_cast<unsigned long>(asked));
     return 2;
   }
   if (!sink.done) {

@@ -15,8 +15,18 @@ function checkForUpdate(check) {
 
   // Poll until the check is over (it ends within 60 s). On Windows, add
   // WScript.Sleep(100) inside the loop; Wine's script host has no Sleep.
+  // IsActive fails only when the server has gone: no outcome will come then.
   var deadline = new Date().getTime() + 90000;
-  while (check.IsActive()) {
+  for (;;) {
+    var active;
+    try {
+      active = check.IsActive();
+    } catch (e) {
+      var hex = ("0000000" + (e.number >>> 0).toString(16).toUpperCase()).slice(-8);
+      WScript.Echo("The update checker's server ended during the check (error 0x" + hex + ")");
+      return 2;
+    }
+    if (!active) break;
     if (new Date().getTime() > deadline) {
       WScript.Echo("No answer within 90 s");
       return 2;

@@ -20,13 +20,26 @@ Next
 
 ' Returns the exit status.
 Function CheckForUpdate(check)
-  Dim deadline, published, order, i
+  Dim deadline, active, failure, number, published, order, i
   check.StartCheck url
 
   ' Poll until the check is over (it ends within 60 s). On Windows, add
   ' WScript.Sleep 100 inside the loop; Wine's script host has no Sleep.
+  ' IsActive fails only when the server has gone: no outcome will come then.
   deadline = DateAdd("s", 90, Now)
-  Do While check.IsActive()
+  Do
+    On Error Resume Next
+    active = check.IsActive()
+    failure = Err.Number
+    On Error GoTo 0
+    If failure <> 0 Then
+      ' VBScript gives some results as its own numbers: 462 for 0x800706BA.
+      If failure < 0 Then number = "0x" & Hex(failure) Else number = CStr(failure)
+      WScript.Echo "The update checker's server ended during the check (error " & number & ")"
+      CheckForUpdate = 2
+      Exit Function
+    End If
+    If Not active Then Exit Do
     If Now > deadline Then
       WScript.Echo "No answer within 90 s"
       CheckForUpdate = 2

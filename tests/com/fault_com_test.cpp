@@ -309,9 +309,9 @@ TEST_F(FaultCom, AnObjectLetGoInsideItsOwnHandlerEndsAfterIt) {
 // that made a thread per object went deaf for good.
 class FaultComPool : public FaultCom {};
 
-// Servers that hold a check for good. This run's server is started with its
-// checks' limits shortened (see fault_tests.cmake): each check ends at its
-// limit with a time-out, or sooner with WinINet's own error, once.
+// Servers that hold a check for good. This run's server is the test build,
+// its checks' limits shortened (see fault_tests.cmake): each check ends at
+// its limit with a time-out, or sooner with WinINet's own error, once.
 void CheckAllAtOnce(LoopbackServer& web, bool wineReadsOn) {
   std::vector<HostileResponse> hostile;
   for (const auto& h : HostileResponses()) {
@@ -424,8 +424,8 @@ TEST_F(FaultComPool, ObjectsComeAndGoAcrossTheServersLifeWithItsThreadsKept) {
   }
 }
 
-// A host whose event handler does not return, on a server of its own with
-// its checks' limits shortened (see fault_tests.cmake).
+// A host whose event handler does not return, on a server of its own, the
+// test build with its checks' limits shortened (see fault_tests.cmake).
 class FaultComHeldHandler : public FaultCom {};
 
 // Another host: an apartment of its own that makes one object, then, when
@@ -497,7 +497,7 @@ TEST_F(FaultComHeldHandler, AHandlerThatDoesNotReturnHoldsUpNoOtherObject) {
   // the object its handler makes goes to that thread too.
   constexpr size_t kThreads = com::ObjectThreads::kMaxThreads;
   constexpr auto kHold = 5s;
-  constexpr auto kLimit = 1500ms;  // QELUPDATECHECK_TEST_LIMIT_MS of this run
+  constexpr auto kLimit = 1500ms;  // the test build's (test_server_limits.cpp)
   const std::u16string good = PutVersionFile("/fault/held.txt", Web().Url("/fault/held.txt"));
   const std::u16string stalled =
       Web().UrlText("/stall?ms=" + std::to_string(LoopbackServer::kForeverMs));

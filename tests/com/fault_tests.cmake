@@ -12,23 +12,35 @@ target_link_libraries(qel_fault_host PRIVATE qel_com_test_support)
 
 add_executable(qel_fault_com_tests ${CMAKE_CURRENT_SOURCE_DIR}/com_tests_main.cpp fault_com_test.cpp)
 target_link_libraries(qel_fault_com_tests PRIVATE qel_com_test_support qel_fault_watch GTest::gtest)
-add_dependencies(qel_fault_com_tests qel_fault_host QELUpdateCheck1_1)
+add_dependencies(qel_fault_com_tests qel_fault_host QELUpdateCheck1_1 qel_test_server)
 
 # A killed host's case and the pool of object threads each have a server of
 # their own: a separate run of the same program.
 add_test(NAME com_fault_suite COMMAND qel_fault_com_tests
          --gtest_filter=-FaultComKilledHost.*:FaultComPool.*:FaultComHostile*:FaultComHeldHandler.*)
-# Hostile servers and a host's handler that does not return, against a
-# server whose checks' limits are shortened to 1.5 s through the environment
-# it inherits from this run.
+# Hostile servers and a host's handler that does not return, against the
+# test build of the server (checks' limits 1.5 s). It is registered for this
+# suite alone, which runs first of all the suites that activate the server
+# (they all follow com_server_lifetime), and the shipped build is registered
+# again after it, whatever its outcome.
 add_test(NAME com_fault_hostile COMMAND qel_fault_com_tests
          --gtest_filter=FaultComHostile*:FaultComHeldHandler.*)
-set_tests_properties(com_fault_hostile PROPERTIES
+add_test(NAME com_server_use_test_build
+         COMMAND ${QEL_COM_FIXTURE} use ${QEL_COM_PREFIX} $<TARGET_FILE:qel_test_server>)
+add_test(NAME com_server_use_shipped_build
+         COMMAND ${QEL_COM_FIXTURE} use ${QEL_COM_PREFIX} $<TARGET_FILE:QELUpdateCheck1_1>)
+set_tests_properties(com_server_use_test_build PROPERTIES FIXTURES_SETUP qel_com_test_server)
+set_tests_properties(com_server_use_shipped_build PROPERTIES FIXTURES_CLEANUP qel_com_test_server)
+set_tests_properties(com_server_use_test_build com_server_use_shipped_build PROPERTIES
   FIXTURES_REQUIRED qel_com_server
   RESOURCE_LOCK qel_com_server
-  ENVIRONMENT "${QEL_COM_ENV};QELUPDATECHECK_TEST_LIMIT_MS=1500"
-  DEPENDS com_fault_suite
+  TIMEOUT 60)
+set_tests_properties(com_fault_hostile PROPERTIES
+  FIXTURES_REQUIRED "qel_com_server;qel_com_test_server"
+  RESOURCE_LOCK qel_com_server
+  ENVIRONMENT "${QEL_COM_ENV}"
   TIMEOUT 120)
+set_tests_properties(com_server_lifetime PROPERTIES DEPENDS com_server_use_shipped_build)
 add_test(NAME com_fault_pool COMMAND qel_fault_com_tests --gtest_filter=FaultComPool.*)
 add_test(NAME com_fault_killed_host COMMAND qel_fault_com_tests
          --gtest_filter=FaultComKilledHost.*)
@@ -38,7 +50,7 @@ set_tests_properties(com_fault_suite com_fault_pool com_fault_killed_host PROPER
   ENVIRONMENT "${QEL_COM_ENV}"
   TIMEOUT 300)
 set_tests_properties(com_fault_suite PROPERTIES DEPENDS com_suite)
-set_tests_properties(com_fault_pool PROPERTIES DEPENDS com_fault_hostile)
+set_tests_properties(com_fault_pool PROPERTIES DEPENDS com_fault_suite)
 # Last of all the suites that activate the server: a killed host's object
 # may keep the server up, and a server ended from outside stays registered
 # with Wine's RPC service, so that no later activation succeeds.

@@ -14,6 +14,9 @@ using namespace qel::test;
 class ServerKeeper : public ::testing::Environment {
  public:
   void SetUp() override {
+    // This host starts the server, which inherits its environment.
+    ASSERT_TRUE(PumpUntil([] { return ServerProcessCount() == 0; }))
+        << "a server from an earlier run is still up";
     HRESULT hr = E_FAIL;
     m_keeper = CreateUpdateCheck(&hr);
     ASSERT_TRUE(m_keeper) << "UpdateCheck cannot be created (0x" << std::hex << hr
@@ -33,8 +36,6 @@ class ServerKeeper : public ::testing::Environment {
 };
 
 // Registered as the program starts, before main runs the tests.
-::testing::Environment* const kServerKeeper =
-    ::testing::AddGlobalTestEnvironment(new ServerKeeper);
+::testing::Environment* const kServerKeeper = ::testing::AddGlobalTestEnvironment(new ServerKeeper);
 
 }  // namespace
-

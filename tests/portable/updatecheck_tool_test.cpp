@@ -14,6 +14,8 @@
 #include "tools/doctor.h"
 #include "tools/file_commands.h"
 #include "tools/refusal_explanation.h"
+#include "tools/run_check.h"
+#include "tools/server_ended.h"
 #include "tools/system_message.h"
 
 #ifndef _WIN32
@@ -184,13 +186,37 @@ TEST(UpdateCheckToolTest, WordingJsonAndExitStatusAfterEachOutcome) {
   const auto onlyError = nlohmann::json::parse(ReportJson(refused));
   EXPECT_EQ(onlyError.size(), 2u);
   EXPECT_EQ(onlyError["error"], -2147219003);
-  for (const CheckStage stage :
-       {CheckStage::kNoObject, CheckStage::kStartRefused, CheckStage::kTimedOut}) {
+  for (const CheckStage stage : {CheckStage::kNoObject, CheckStage::kStartRefused,
+                                 CheckStage::kTimedOut, CheckStage::kServerEnded}) {
     CheckReport r;
     r.stage = stage;
     r.error = 1;
     EXPECT_EQ(ExitStatus(r), 2);
     EXPECT_EQ(FailureLine(r).find('\n'), std::string::npos);
+  }
+}
+
+// Only what a call gets once the object's server has gone ends the wait, and
+// is told by number and name.
+TEST(UpdateCheckToolTest, AServerThatEndedIsToldByItsNumber) {
+  const std::pair<uint32_t, std::string> ended[] = {
+      {0x80010108, "RPC_E_DISCONNECTED"},       {0x80010007, "RPC_E_SERVER_DIED"},
+      {0x80010012, "RPC_E_SERVER_DIED_DNE"},    {0x800401FD, "CO_E_OBJNOTCONNECTED"},
+      {0x800706BA, "RPC_S_SERVER_UNAVAILABLE"}, {0x800706BE, "RPC_S_CALL_FAILED"}};
+  for (const auto& [result, name] : ended) {
+    const CheckReport report = ServerEndedReport(static_cast<int32_t>(result));
+    EXPECT_TRUE(MeansServerEnded(report.error)) << name;
+    const std::string line = FailureLine(report);
+    EXPECT_NE(
+        line.find("server ended during the check: error " + std::to_string(report.error) + " (0x"),
+        std::string::npos);
+    EXPECT_NE(line.find(", " + name + ")"), std::string::npos) << line;
+    EXPECT_NE(ReportText(report).find("server ended during the check (error 0x"),
+              std::string::npos);
+    EXPECT_EQ(nlohmann::json::parse(ReportJson(report))["error"], report.error) << name;
+  }
+  for (const int32_t other : {0, 1722, 12002, -2147467259, uceBusy}) {
+    EXPECT_FALSE(MeansServerEnded(other)) << other;
   }
 }
 

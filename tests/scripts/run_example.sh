@@ -11,6 +11,8 @@ shift 2
 
 # shellcheck source=version_file_server.sh
 . "$(dirname "$0")/version_file_server.sh"
+# shellcheck source=server_processes.sh
+. "$(dirname "$0")/server_processes.sh"
 start_version_file_server "$python" "$server"
 
 failures=0
@@ -51,6 +53,17 @@ line "The published version is older than this one."
 expect /missing.txt "1 0 0" 2 "$@"
 if ! grep -q "^The check failed" "$work/lines"; then
   echo "FAILED: no line saying that the check failed"
+  failures=$((failures + 1))
+fi
+# The server killed during a check that would never end: said within 5 s.
+kill_server_during "$@" "$base/silent" 1 0 0
+tr -d '\r' <"$work/out" >"$work/lines"
+echo "--- server killed during /silent: exit status $status, $seconds s after the kill"
+cat "$work/lines"
+if [ "$status" -ne 2 ] || ! awk -v s="$seconds" 'BEGIN { exit !(s < 5) }' ||
+  ! grep -Eqx "The update checker's server ended during the check \(error (0x[0-9A-F]{8}|[0-9]+)\)" \
+    "$work/lines"; then
+  echo "FAILED: not exit status 2 and the server's end within 5 s"
   failures=$((failures + 1))
 fi
 

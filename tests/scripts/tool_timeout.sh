@@ -4,7 +4,8 @@
 # second, naming the URL and the seconds waited on stderr.
 #   tool_timeout.sh <python3> <version_file_server.py> <tool> [argument...]
 # The tool may be a launcher ("wine updatecheck.exe"). Under Wine the server
-# process the tool started must end too.
+# process the tool started must end too; and when that server is killed
+# during such a check, the tool says so within 5 s.
 set -eu
 python=$1
 server=$2
@@ -12,6 +13,8 @@ shift 2
 
 # shellcheck source=version_file_server.sh
 . "$(dirname "$0")/version_file_server.sh"
+# shellcheck source=server_processes.sh
+. "$(dirname "$0")/server_processes.sh"
 start_version_file_server "$python" "$server"
 
 url="$base/silent"
@@ -26,20 +29,21 @@ grep -q "$url" "$work/err" || { echo "FAILED stderr does not name the URL"; fail
 grep -q " 1 s" "$work/err" || { echo "FAILED stderr does not name the seconds waited"; fail=1; }
 # A check's own limit is a minute: far longer means the time-out was ignored.
 [ "$elapsed" -lt 20 ] || { echo "FAILED the tool took $elapsed s"; fail=1; }
-# Server processes of this test's own Wine prefix.
-servers() {
-  for pid in $(pgrep -f QELUpdateCheck1_1.exe || true); do
-    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=${WINEPREFIX:-}" &&
-      echo "$pid"
-  done
-}
 if [ "$(basename "$1")" = wine ]; then
-  i=0
-  while [ -n "$(servers)" ] && [ "$i" -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
-  if [ -n "$(servers)" ]; then
+  if ! wait_for_no_server 5; then
     echo "FAILED the server process is still running 5 s after the tool ended"
     fail=1
   fi
+  kill_server_during "$@" --json "$url"
+  cat "$work/out" "$work/err"
+  echo "the tool ended $seconds s after the server was killed"
+  [ "$status" -eq 2 ] || { echo "FAILED exit status $status, expected 2"; fail=1; }
+  # The number a call to the dead server got, an HRESULT, in both.
+  number=$(sed -n 's/^{"error":\(-[0-9]*\),"description":"the update checker.s server ended.*/\1/p' "$work/out")
+  [ -n "$number" ] || { echo "FAILED the JSON does not give the number"; fail=1; }
+  grep -q "^updatecheck: the update checker's server ended during the check: error $number (" \
+    "$work/err" || { echo "FAILED stderr does not say that the server ended"; fail=1; }
+  awk -v s="$seconds" 'BEGIN { exit !(s < 5) }' || { echo "FAILED that is 5 s or more"; fail=1; }
 fi
 [ "$fail" -eq 0 ] && echo "passed"
 exit "$fail"

@@ -5,7 +5,7 @@ Binds port 0, prints its base URL ("http://127.0.0.1:<port>") on one line and
 serves until stopped:
   /version.txt        a valid version file whose "file=" line names its own URL
   /slow/version.txt   the same, answered after one second
-  /silent             takes the request and never answers
+  /silent             takes the request and never answers (its path on stderr)
   anything else       404
 """
 import http.server
@@ -17,6 +17,7 @@ import time
 class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         if self.path == "/silent":
+            print(self.path, file=sys.stderr, flush=True)
             threading.Event().wait()
             return
         if self.path == "/slow/version.txt":
