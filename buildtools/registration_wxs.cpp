@@ -22,23 +22,45 @@ using namespace qel::com;
 constexpr wchar_t kServerMark = L'\x1';
 constexpr wchar_t kDirectoryMark = L'\x2';
 
-struct Scope {
-  const wchar_t* root;               // the RegistryValue root
-  const wchar_t* keyPrefix;          // before a key below Software\Classes
-  const wchar_t* componentGuids[3];  // server, 32-bit view entries, tool
+struct Folder {
+  const wchar_t* id;
+  const wchar_t* name;
 };
 
-// Component codes stay fixed from version to version.
-constexpr Scope kMachine = {
+// Where the checker goes: one fixed folder for every package that carries it,
+// so that they share its components and Windows Installer counts them. The
+// directory ids are private properties: no command line can move the folder.
+struct Scope {
+  const wchar_t* root;               // the registration's RegistryValue root
+  const wchar_t* keyPrefix;          // before a key below Software\Classes
+  const wchar_t* settingsRoot;       // the root of InstallDir
+  const wchar_t* standardFolder;     // the system folder the checker's folders go in
+  std::vector<Folder> folders;       // below it, outermost first; the last holds the files
+  const wchar_t* componentGuids[4];  // folders, server, 32-bit view entries, tool
+};
+
+// Component codes name these folders and these resources: a version whose
+// components hold other files or registry keys, or go elsewhere, needs new ones.
+const Scope kMachine = {
     L"HKCR",
     L"",
-    {L"B7371CC2-6E80-4775-B0EF-D5BB230197B2", L"833E1B28-8CF2-49D5-ABB7-79FB3BF07073",
-     L"F9EB41A0-78D2-4EE6-B98E-24462E3E1F24"}};
-constexpr Scope kUser = {
+    L"HKLM",
+    L"CommonFiles64Folder",
+    {{L"QELCompanyDir", L"QEL"}, {L"QELUpdateCheckDir", L"Update Checker"}},
+    {L"2995B667-01A7-49D3-8D9D-BC1277A1CF81", L"5CBBD97E-FA58-4B3B-B359-14D36BDA2DC8",
+     L"87E8F81E-F374-4353-8A41-FCED60685C36", L"CEAFD1F1-70A1-4F3E-A9F8-90A792FFA4B7"}};
+// Per user, the counterpart of Common Files: %LOCALAPPDATA%\Programs\Common.
+const Scope kUser = {
     L"HKCU",
     L"Software\\Classes\\",
-    {L"C14E9AA2-8041-407A-B32F-4B265080631A", L"C320B31B-ED2A-48ED-9AC2-67D840B060DA",
-     L"BEC7426A-D33F-4812-9A76-634728A9ABE4"}};
+    L"HKCU",
+    L"LocalAppDataFolder",
+    {{L"QELProgramsDir", L"Programs"},
+     {L"QELCommonDir", L"Common"},
+     {L"QELCompanyDir", L"QEL"},
+     {L"QELUpdateCheckDir", L"Update Checker"}},
+    {L"EB1C1935-16CC-4DF9-9303-4F4D3E45BFEB", L"8CE88F84-8D4F-4E02-BEEE-51DA2F737E73",
+     L"122AD0B4-9811-4D4C-BF31-627C7F469A07", L"D6A2DA20-59D9-4E37-AAB9-D6D2C8ADD9E1"}};
 
 std::wstring Xml(const std::wstring& text) {
   std::wstring out;
@@ -75,7 +97,7 @@ std::wstring Formatted(const std::wstring& text) {
     } else if (c == kServerMark) {
       out += L"[#QELServerExe]";
     } else if (c == kDirectoryMark) {
-      out += L"[QELUPDATECHECKDIR]";
+      out += L"[QELUpdateCheckDir]";
     } else {
       out += c;
     }
@@ -101,37 +123,83 @@ std::wstring RegistryValues(const Scope& scope, const std::vector<RegistryEntry>
   return out;
 }
 
+// The folders, nested under the standard folder below TARGETDIR.
+std::wstring Directories(const Scope& scope) {
+  std::wstring open, close, indent = L"        ";
+  const size_t last = scope.folders.size() - 1;
+  for (size_t i = 0; i <= last; ++i, indent += L"  ") {
+    const Folder& folder = scope.folders[i];
+    open += indent + L"<Directory Id=\"" + folder.id + L"\" Name=\"" + folder.name +
+            (i == last ? L"\"/>\n" : L"\">\n");
+    if (i != last) close = indent + L"</Directory>\n" + close;
+  }
+  return L"    <DirectoryRef Id=\"TARGETDIR\">\n      <Directory Id=\"" +
+         std::wstring(scope.standardFolder) + L"\">\n" + open + close +
+         L"      </Directory>\n    </DirectoryRef>\n";
+}
+
 std::wstring Fragment(const Scope& scope, const std::vector<RegistryEntry>& entries) {
+  const std::wstring top = scope.folders.front().id;
+  std::wstring path = L"[" + std::wstring(scope.standardFolder) + L"]";
+  for (const Folder& folder : scope.folders) path += std::wstring(folder.name) + L"\\";
   std::wstring out =
       L"<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
       L"<!-- QEL Update Checker: the automation server, the host tool and the server's\n"
       L"     registration (" +
       std::wstring(scope.root) +
-      L"). Generated from the server's registration table; do not edit.\n"
-      L"     Needs a Directory with Id QELUPDATECHECKDIR and the preprocessor variable\n"
-      L"     QELBinDir (the directory holding both executables). -->\n"
+      L"), in a shared folder of its own:\n"
+      L"     " +
+      path +
+      L"\n"
+      L"     Generated from the server's registration table; do not edit.\n"
+      L"     Every package that carries the checker installs it there with these\n"
+      L"     same components, and Windows Installer counts them: the last package\n"
+      L"     removed takes the checker with it. A product defines the Directory\n"
+      L"     TARGETDIR but not " +
+      scope.standardFolder +
+      L", which this fragment defines (a\n"
+      L"     product's own files there go in a DirectoryRef to it), references the\n"
+      L"     group QELUpdateCheck from a feature and sets the preprocessor variable\n"
+      L"     QELBinDir to the folder holding both executables. A package built\n"
+      L"     with wixl then needs versioned_files.py (examples/installer/) for\n"
+      L"     QELServerExe and QELToolExe: wixl leaves them unversioned. -->\n"
       L"<Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">\n"
-      L"  <Fragment>\n"
-      L"    <DirectoryRef Id=\"QELUPDATECHECKDIR\">\n"
-      L"      <Component Id=\"QELUpdateCheckServer\" Guid=\"" +
+      L"  <Fragment>\n" +
+      Directories(scope) + L"    <DirectoryRef Id=\"" + top +
+      L"\">\n"
+      L"      <!-- In the topmost folder, so that the last removal takes the folders too;\n"
+      L"           the value records where the files are. -->\n"
+      L"      <Component Id=\"QELUpdateCheckFolders\" Guid=\"" +
       scope.componentGuids[0] +
+      L"\" Win64=\"yes\">\n"
+      L"        <RegistryValue Root=\"" +
+      scope.settingsRoot +
+      L"\" Key=\"Software\\QEL\\Update Checker\" Name=\"InstallDir\" "
+      L"Type=\"string\" Value=\"[QELUpdateCheckDir]\" KeyPath=\"yes\"/>\n"
+      L"        <RemoveFolder Id=\"QELRemoveFolders\" On=\"uninstall\"/>\n"
+      L"      </Component>\n"
+      L"    </DirectoryRef>\n"
+      L"    <DirectoryRef Id=\"QELUpdateCheckDir\">\n"
+      L"      <Component Id=\"QELUpdateCheckServer\" Guid=\"" +
+      scope.componentGuids[1] +
       L"\" Win64=\"yes\">\n"
       L"        <File Id=\"QELServerExe\" Name=\"QELUpdateCheck1_1.exe\" "
       L"Source=\"$(var.QELBinDir)/QELUpdateCheck1_1.exe\" KeyPath=\"yes\"/>\n" +
       RegistryValues(scope, entries, RegistryView::Native) +
       L"      </Component>\n"
       L"      <Component Id=\"QELUpdateCheckServer32\" Guid=\"" +
-      scope.componentGuids[1] + L"\" Win64=\"no\">\n" +
+      scope.componentGuids[2] + L"\" Win64=\"no\">\n" +
       RegistryValues(scope, entries, RegistryView::Wow32) +
       L"      </Component>\n"
       L"      <Component Id=\"QELUpdateCheckTool\" Guid=\"" +
-      scope.componentGuids[2] +
+      scope.componentGuids[3] +
       L"\" Win64=\"yes\">\n"
       L"        <File Id=\"QELToolExe\" Name=\"updatecheck.exe\" "
       L"Source=\"$(var.QELBinDir)/updatecheck.exe\" KeyPath=\"yes\"/>\n"
       L"      </Component>\n"
       L"    </DirectoryRef>\n"
       L"    <ComponentGroup Id=\"QELUpdateCheck\">\n"
+      L"      <ComponentRef Id=\"QELUpdateCheckFolders\"/>\n"
       L"      <ComponentRef Id=\"QELUpdateCheckServer\"/>\n"
       L"      <ComponentRef Id=\"QELUpdateCheckServer32\"/>\n"
       L"      <ComponentRef Id=\"QELUpdateCheckTool\"/>\n"

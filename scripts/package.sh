@@ -4,6 +4,7 @@
 #   build/package/QELUpdateCheck-VERSION-x64-peruser.msi  per user
 #   build/package/QELUpdateCheck-fragment.wxs             for a host's own installer
 #   build/package/QELUpdateCheck-fragment-peruser.wxs     (the same, per user)
+#   build/package/QELUpdateCheck-VERSION-sdk.zip          the developer kit
 #   build/package/bin/                                    the executables they hold
 # Usage: scripts/package.sh [--sign CERT.pfx [--timestamp URL]] [--version X.Y.Z]
 #                           [--output DIR]
@@ -68,7 +69,9 @@ machine_msi=$output/QELUpdateCheck-$version-x64.msi
 user_msi=$output/QELUpdateCheck-$version-x64-peruser.msi
 # Whatever this run fails to finish, it leaves nothing of this version
 # behind: no package half made or half signed.
-rm -rf "$machine_msi" "$user_msi" "${output:?}/bin" "$output"/QELUpdateCheck-fragment*.wxs
+kit=QELUpdateCheck-$version-sdk
+rm -rf "$machine_msi" "$user_msi" "${output:?}/bin" "$output"/QELUpdateCheck-fragment*.wxs \
+  "$output/$kit.zip"
 stage=$(mktemp -d "$output/.stage.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
 mkdir "$stage/bin"
@@ -125,11 +128,35 @@ package() {
 }
 package QELUpdateCheck.wxs QELUpdateCheck-fragment.wxs "$stage/machine.msi"
 package QELUpdateCheck-peruser.wxs QELUpdateCheck-fragment-peruser.wxs "$stage/user.msi"
+# wixl leaves the executables unversioned: the step that every package built
+# with wixl and carrying the checker needs (see examples/installer/).
+for msi in "$stage/machine.msi" "$stage/user.msi"; do
+  examples/installer/versioned_files.py "$msi" QELServerExe="$stage/bin/QELUpdateCheck1_1.exe" \
+    QELToolExe="$stage/bin/updatecheck.exe"
+done
 if [ -n "$cert" ]; then
   sign "$stage/machine.msi"
   sign "$stage/user.msi"
 fi
 
+# The developer kit: what a host is built against, and the examples as they
+# are in the source tree.
+write_kit() {
+  local gen=$build/server example files=()
+  for example in cpp/check_for_update.cpp scripts/check_for_update.vbs \
+      scripts/check_for_update.js installer/ExampleApp.wxs installer/example_app.cpp \
+      installer/build.sh installer/versioned_files.py; do
+    files+=("examples/$example=examples/$example")
+  done
+  sed "s/@VERSION@/$version/g" buildtools/kit/README.txt >"$stage/README.txt"
+  buildtools/kit/kit_zip.py "$stage/$kit.zip" "$kit" "$stage/README.txt=README.txt" \
+    server/QELUpdateCheck.idl=QELUpdateCheck.idl server/dispids.h=dispids.h \
+    "$gen/QELUpdateCheck.h=QELUpdateCheck.h" "$gen/QELUpdateCheck_i.c=QELUpdateCheck_i.c" \
+    "$gen/QELUpdateCheck1_1.tlb=QELUpdateCheck1_1.tlb" "${files[@]}"
+}
+write_kit
+
+mv "$stage/$kit.zip" "$output/"
 mv "$stage/bin" "$output/bin"
 mv "$stage/QELUpdateCheck-fragment.wxs" "$stage/QELUpdateCheck-fragment-peruser.wxs" "$output/"
 mv "$stage/user.msi" "$user_msi"
