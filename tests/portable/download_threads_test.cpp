@@ -43,25 +43,30 @@ bool Reaches(const std::function<bool()>& done, std::chrono::milliseconds timeou
 }
 
 // A job that runs until Release, as a download stalled by its server does.
+// The job shares what it waits on: a thread let go may still be waking when
+// the test ends.
 class Stall {
  public:
-  DownloadThreads::Job Job() {
-    return [this] {
-      std::unique_lock lock(m_mutex);
-      m_changed.wait(lock, [&] { return m_released; });
+  DownloadThreads::Job Job() const {
+    return [shared = m_shared] {
+      std::unique_lock lock(shared->mutex);
+      shared->changed.wait(lock, [&] { return shared->released; });
       return std::function<void()>();
     };
   }
-  void Release() {
-    const std::lock_guard lock(m_mutex);
-    m_released = true;
-    m_changed.notify_all();
+  void Release() const {
+    const std::lock_guard lock(m_shared->mutex);
+    m_shared->released = true;
+    m_shared->changed.notify_all();
   }
 
  private:
-  std::mutex m_mutex;
-  std::condition_variable m_changed;
-  bool m_released = false;
+  struct Shared {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool released = false;
+  };
+  const std::shared_ptr<Shared> m_shared = std::make_shared<Shared>();
 };
 
 // Runs a job that notes its thread and waits until its hand-over is done.
@@ -114,17 +119,14 @@ TEST(DownloadThreadsTest, JobsRunSideBySideAndFewThreadsWaitAfterwards) {
 TEST(DownloadThreadsTest, AThreadLetGoHoldsBackNoOtherJob) {
   DownloadThreads threads;
   // Stalls as a hostile server would, more of them than ever wait.
-  std::vector<std::unique_ptr<Stall>> stalls;
-  for (size_t i = 0; i < DownloadThreads::kMaxIdle + 2; ++i) {
-    stalls.push_back(std::make_unique<Stall>());
-    threads.LetGo(threads.Run(stalls.back()->Job()));
-  }
+  std::vector<Stall> stalls(DownloadThreads::kMaxIdle + 2);
+  for (const Stall& stall : stalls) threads.LetGo(threads.Run(stall.Job()));
   EXPECT_EQ(threads.Threads(), 0u);
   const auto start = std::chrono::steady_clock::now();
   RunToTheEnd(threads);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
   EXPECT_EQ(threads.Threads(), 1u);
-  for (const auto& stall : stalls) stall->Release();
+  for (const Stall& stall : stalls) stall.Release();
   // A ticket whose job is done lets nothing go.
   const auto ticket = threads.Run([] { return std::function<void()>(); });
   ASSERT_TRUE(Reaches([&] { return threads.Waiting() == 1; }));
