@@ -59,9 +59,9 @@ hardened() {
   for flag in DYNAMIC_BASE HIGH_ENTROPY_VA NX_COMPAT; do
     grep -qw "$flag" <<<"$header" || { echo "no $flag"; return 1; }
   done
-  for dll in $(sed -n 's/^\tDLL Name: \(.*\)\.dll$/\1/Ip' <<<"$header"); do
+  while read -r dll; do
     [[ $windows_dlls == *" ${dll^^} "* ]] || { echo "imports $dll.dll"; return 1; }
-  done
+  done < <(sed -n 's/^\tDLL Name: \(.*\)\.dll$/\1/Ip' <<<"$header")
   protected=$(x86_64-w64-mingw32-objdump -d "$1" | grep -c 'call.*<__stack_chk_fail>' || true)
   ((protected > 0)) || { echo "no stack protection"; return 1; }
 }
