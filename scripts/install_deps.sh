@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev python3 curl
   libcurl4-openssl-dev libssl-dev nlohmann-json3-dev googletest openssl
   wine64 wine mingw-w64 mingw-w64-tools g++-mingw-w64-x86-64-posix libwine-dev
-  wixl msitools osslsigncode
+  wixl msitools osslsigncode python3-olefile
 )
 
 missing=()

@@ -6,14 +6,19 @@
 #   build/package/QELUpdateCheck-fragment-peruser.wxs     (the same, per user)
 #   build/package/QELUpdateCheck-VERSION-sdk.zip          the developer kit
 #   build/package/bin/                                    the executables they hold
-# Usage: scripts/package.sh [--sign CERT.pfx [--timestamp URL]] [--version X.Y.Z]
-#                           [--output DIR]
+# Usage: scripts/package.sh [--sign CERT.pfx [--timestamp URL] | --signatures-from DIR]
+#                           [--version X.Y.Z] [--output DIR]
 #   --sign       signs both executables, then the packages (Authenticode, SHA-256);
 #                the certificate's password comes from QEL_SIGN_PASSWORD
 #   --timestamp  the RFC 3161 time-stamp server to countersign with
+#   --signatures-from  gives each file the signature of the same file in DIR, a
+#                signed release: built from that release's source, every file
+#                comes out the same as the release's, byte for byte
 #   --version    another product version than the project's (tests build an older
 #                package to upgrade from with it)
 #   --output     another directory than build/package
+# SOURCE_DATE_EPOCH, if set, is every time in the packages; by default the
+# commit's time (docs/packaging.md, "Reproducible builds").
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -23,14 +28,15 @@ fail() {
   exit 1
 }
 
-cert='' timestamp='' version='' output=build/package
+cert='' timestamp='' release='' version='' output=build/package
 while (($#)); do
   case $1 in
     --sign) cert=${2:?--sign needs a certificate file}; shift 2 ;;
     --timestamp) timestamp=${2:?--timestamp needs a URL}; shift 2 ;;
+    --signatures-from) release=${2:?--signatures-from needs the directory of a signed release}; shift 2 ;;
     --version) version=${2:?--version needs MAJOR.MINOR.BUILD}; shift 2 ;;
     --output) output=${2:?--output needs a directory}; shift 2 ;;
-    *) echo "usage: scripts/package.sh [--sign CERT.pfx [--timestamp URL]] [--version X.Y.Z] [--output DIR]" >&2
+    *) echo "usage: scripts/package.sh [--sign CERT.pfx [--timestamp URL] | --signatures-from DIR] [--version X.Y.Z] [--output DIR]" >&2
        exit 2 ;;
   esac
 done
@@ -43,12 +49,34 @@ if [ -n "$cert" ]; then
 elif [ -n "$timestamp" ]; then
   fail "--timestamp only goes with --sign"
 fi
+if [ -n "$release" ]; then
+  [ -z "$cert" ] || fail "--signatures-from and --sign do not go together"
+  [ -d "$release" ] || fail "no signed release to take the signatures from: $release"
+  release=$(cd "$release" && pwd)
+fi
 if [ -n "$version" ] && ! [[ $version =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]]; then
   fail "the version must be MAJOR.MINOR.BUILD, not '$version'"
 fi
 
 scripts/install_deps.sh
 source scripts/wine_env.sh
+
+# Reproducible packages: every time stamp in them is SOURCE_DATE_EPOCH, by
+# default the time of the commit built; without git (a source tarball) the
+# newest source file's, which is the commit's for a tarball from git archive.
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  if [ "$(git rev-parse --show-toplevel 2>/dev/null)" = "$(pwd -P)" ]; then
+    SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
+  else
+    SOURCE_DATE_EPOCH=$(find . -path ./build -prune -o -type f -printf '%T@\n' |
+      sort -n | tail -n 1 | cut -d. -f1)
+  fi
+fi
+# A cabinet's file dates start in 1980.
+if ! [[ $SOURCE_DATE_EPOCH =~ ^[0-9]+$ ]] || ((SOURCE_DATE_EPOCH < 315532800)); then
+  fail "SOURCE_DATE_EPOCH must be seconds since 1970, from 1980 on, not '$SOURCE_DATE_EPOCH'"
+fi
+export SOURCE_DATE_EPOCH
 
 # The same build tree as the tests; the version is set on every run, so that
 # a run without --version builds the project's own again.
@@ -77,8 +105,30 @@ trap 'rm -rf "$stage"' EXIT
 mkdir "$stage/bin"
 cp "$build/server/QELUpdateCheck1_1.exe" "$build/tools/updatecheck.exe" "$stage/bin/"
 
-sign() {
+# The signature of the same file in a signed release, attached as it is.
+# attach-signature also verifies: it fails for a file that differs from the
+# release's and for a signer this machine does not trust; comparing the files
+# tells which.
+attach_signature() {
+  local file=$1 signed=$release/$2
+  rm -f "$stage/signature"
+  if ! osslsigncode extract-signature -in "$signed" -out "$stage/signature" >"$stage/sign.log" 2>&1; then
+    cat "$stage/sign.log" >&2
+    fail "no signature to take from $signed; nothing was packaged"
+  fi
+  osslsigncode attach-signature -sigin "$stage/signature" -in "$file" -out "$file.signed" \
+    >"$stage/sign.log" 2>&1 ||
+    echo "package.sh: $2 does not verify with the release's signature (or its signer is not trusted here)" >&2
+  [ -s "$file.signed" ] || fail "cannot attach the signature of $signed"
+  mv "$file.signed" "$file"
+}
+
+sign() {  # sign FILE NAME-IN-THE-OUTPUT
   local file=$1
+  if [ -n "$release" ]; then
+    attach_signature "$file" "$2"
+    return
+  fi
   local args=(sign -pkcs12 "$cert" -readpass - -h sha256 -n "QEL Update Checker")
   [ -z "$timestamp" ] || args+=(-ts "$timestamp")
   if ! printf '%s' "$QEL_SIGN_PASSWORD" |
@@ -95,10 +145,12 @@ sign() {
   mv "$file.signed" "$file"
 }
 
-if [ -n "$cert" ]; then
-  sign "$stage/bin/QELUpdateCheck1_1.exe"
-  sign "$stage/bin/updatecheck.exe"
+if [ -n "$cert$release" ]; then
+  sign "$stage/bin/QELUpdateCheck1_1.exe" bin/QELUpdateCheck1_1.exe
+  sign "$stage/bin/updatecheck.exe" bin/updatecheck.exe
 fi
+# The cabinets date their files by the files' modification times.
+touch -d "@$SOURCE_DATE_EPOCH" "$stage/bin/"*
 
 # The registration entries come from the server's own table, read by a tool
 # that runs the server's code under Wine.
@@ -122,21 +174,23 @@ product_code() {
 package() {
   # wixl looks for a relative source next to the file that names it: the
   # fragment, in the staging directory beside bin/.
-  local template=buildtools/installer/$1 fragment=$2 out=$3
-  wixl -a x64 -D QELVersion="$version" -D QELBinDir=bin \
-    -D QELProductCode="$(product_code "$template")" -o "$out" "$template" "$stage/$fragment"
+  local template=buildtools/installer/$1 fragment=$2 out=$3 code
+  code=$(product_code "$template")
+  wixl -a x64 -D QELVersion="$version" -D QELBinDir=bin -D QELProductCode="$code" \
+    -o "$out" "$template" "$stage/$fragment"
+  # wixl leaves the executables unversioned: the step that every package built
+  # with wixl and carrying the checker needs (see examples/installer/).
+  examples/installer/versioned_files.py "$out" QELServerExe="$stage/bin/QELUpdateCheck1_1.exe" \
+    QELToolExe="$stage/bin/updatecheck.exe"
+  # wixl's clock times and random package code, made reproducible; last, so
+  # that the package code follows from everything else in the package.
+  /usr/bin/python3 buildtools/installer/summary_info.py "$out" "$SOURCE_DATE_EPOCH" "$code"
 }
 package QELUpdateCheck.wxs QELUpdateCheck-fragment.wxs "$stage/machine.msi"
 package QELUpdateCheck-peruser.wxs QELUpdateCheck-fragment-peruser.wxs "$stage/user.msi"
-# wixl leaves the executables unversioned: the step that every package built
-# with wixl and carrying the checker needs (see examples/installer/).
-for msi in "$stage/machine.msi" "$stage/user.msi"; do
-  examples/installer/versioned_files.py "$msi" QELServerExe="$stage/bin/QELUpdateCheck1_1.exe" \
-    QELToolExe="$stage/bin/updatecheck.exe"
-done
-if [ -n "$cert" ]; then
-  sign "$stage/machine.msi"
-  sign "$stage/user.msi"
+if [ -n "$cert$release" ]; then
+  sign "$stage/machine.msi" "$(basename "$machine_msi")"
+  sign "$stage/user.msi" "$(basename "$user_msi")"
 fi
 
 # The developer kit: what a host is built against, and the examples as they
@@ -161,4 +215,4 @@ mv "$stage/bin" "$output/bin"
 mv "$stage/QELUpdateCheck-fragment.wxs" "$stage/QELUpdateCheck-fragment-peruser.wxs" "$output/"
 mv "$stage/user.msi" "$user_msi"
 mv "$stage/machine.msi" "$machine_msi"
-echo "packages of QEL Update Checker $version${cert:+ (signed)} in $output"
+echo "packages of QEL Update Checker $version${cert:+ (signed)}${release:+ (signatures of $release)} in $output"

@@ -2,7 +2,8 @@
 # Builds and runs every test, section by section: natively (with
 # AddressSanitizer and UndefinedBehaviorSanitizer, then a short fuzz run of
 # every target), natively again with ThreadSanitizer, then the Windows build
-# under Wine, then the installer packages under Wine.
+# under Wine, then the installer packages under Wine and a second build that
+# must give the same bytes.
 # Usage: scripts/test.sh [SECTION...]   (native, tsan, wine, package; default: all)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -83,6 +84,8 @@ section_package() {
   echo "=== installer packages and signing (under Wine, a prefix of their own) ==="
   tests/package/package_test.sh
   tests/package/signing_test.sh
+  echo "=== reproducible builds: a second copy, built later in another folder ==="
+  tests/package/reproducible_test.sh
 }
 
 all_sections=(native tsan wine package)

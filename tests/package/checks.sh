@@ -18,3 +18,13 @@ report() {
   echo "$1: $passed passed, $failures failed"
   ((failures == 0))
 }
+# same_bytes WHAT A B checks each file under B against the same file under A,
+# byte for byte, one check each.
+same_bytes() {
+  local files file
+  files=$(cd "$3" && find . -type f | sort)
+  check "$1: there are files to compare" test -n "$files"
+  while IFS= read -r file; do
+    [ -z "$file" ] || check "$1: ${file#./} is the same, byte for byte" cmp "$2/$file" "$3/$file"
+  done <<<"$files"
+}

@@ -50,6 +50,21 @@ wine_empty_keys=(
   --empty 'HKEY_LOCAL_MACHINE\Software\Wow6432Node\Classes\Interface')
 same_registry() { "$here/reg_compare.py" "$@" "${wine_empty_keys[@]}"; }
 same_files() { files | diff "$1" -; }
+# ASLR, high-entropy ASLR and DEP in the PE header, stack protection in the
+# code, and no DLL imported but Windows' own.
+windows_dlls=' ADVAPI32 KERNEL32 MSVCRT OLE32 OLEAUT32 SHELL32 USER32 VERSION WININET '
+hardened() {
+  local header flag dll protected
+  header=$(x86_64-w64-mingw32-objdump -p "$1")
+  for flag in DYNAMIC_BASE HIGH_ENTROPY_VA NX_COMPAT; do
+    grep -qw "$flag" <<<"$header" || { echo "no $flag"; return 1; }
+  done
+  while read -r dll; do
+    [[ $windows_dlls == *" ${dll^^} "* ]] || { echo "imports $dll.dll"; return 1; }
+  done < <(sed -n 's/^\tDLL Name: \(.*\)\.dll$/\1/Ip' <<<"$header")
+  protected=$(x86_64-w64-mingw32-objdump -d "$1" | grep -c 'call.*<__stack_chk_fail>' || true)
+  ((protected > 0)) || { echo "no stack protection"; return 1; }
+}
 
 # Windows Installer's own records of the products (Wine files a per-user
 # product's uninstall entry under HKLM too), what Wine's display driver notes
@@ -63,13 +78,15 @@ hklm_not_ours=(
   --ignore 'HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Video'
   --ignore 'HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\ServiceCurrent')
 
-echo "=== version resources ==="
+echo "=== version resources and protections ==="
 reported=$(wine build/package/bin/updatecheck.exe --version </dev/null | tr -d '\r')
 check "updatecheck --version is the build's version ($reported)" \
   test "$reported" = "updatecheck $version"
 for exe in QELUpdateCheck1_1.exe updatecheck.exe; do
   check "$exe carries ${reported#updatecheck }" probe "build/package/bin/$exe" "${reported#updatecheck }"
   check "the older $exe carries $old_version" probe "$work/old/bin/$exe" "$old_version"
+  check "$exe has ASLR, high-entropy ASLR, DEP, stack protection, only Windows' DLLs" \
+    hardened "build/package/bin/$exe"
 done
 
 echo "=== per machine: install, upgrade, check, remove ==="

@@ -43,6 +43,8 @@ for file in bin/QELUpdateCheck1_1.exe bin/updatecheck.exe "QELUpdateCheck-$versi
     "QELUpdateCheck-$version-x64-peruser.msi"; do
   check "$file is signed (SHA-256) and verifies" verified "$work/signed/$file"
 done
+check "built again with the release's signatures" package "$work/again" --signatures-from "$work/signed"
+same_bytes "the signed release, rebuilt" "$work/signed" "$work/again"
 check "an unsigned package has no signature" eval \
   '! osslsigncode verify -CAfile "$work/cert.pem" -in "build/package/QELUpdateCheck-$version-x64.msi" >/dev/null 2>&1'
 
@@ -55,6 +57,8 @@ check "a missing certificate is refused" eval \
 check "a missing password is refused" eval \
   '! (unset QEL_SIGN_PASSWORD; package "$work/nopass" --sign "$work/signer.pfx") &&
    refused "QEL_SIGN_PASSWORD" "$work/nopass"'
+check "signatures from an unsigned release are refused" eval \
+  '! package "$work/unsigned" --signatures-from build/package && refused "no signature" "$work/unsigned"'
 check "a time-stamp server that does not answer is refused" eval \
   '! QEL_SIGN_PASSWORD=right-password package "$work/stamp" --sign "$work/signer.pfx" --timestamp http://127.0.0.1:9/ &&
    refused "time-stamp server" "$work/stamp"'
