@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "server/com_ptr.h"
+#include "com/com_ptr.h"
 #include "server/registration_entries.h"
 
 namespace {

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "QELUpdateCheck.h"
-#include "server/bstr.h"
+#include "com/bstr.h"
+#include "com/excep_info.h"
 #include "server/dispids.h"
 #include "server/enumerator.h"
-#include "server/excep_info.h"
 
 namespace qel::com {
 namespace {

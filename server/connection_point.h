@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "server/com_ptr.h"
+#include "com/com_ptr.h"
 #include "server/event_couriers.h"
 
 namespace qel::com {

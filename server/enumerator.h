@@ -13,7 +13,7 @@
 #include <new>
 #include <vector>
 
-#include "server/com_ptr.h"
+#include "com/com_ptr.h"
 
 namespace qel::com {
 

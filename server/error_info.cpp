@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "server/bstr.h"
-#include "server/com_ptr.h"
+#include "com/bstr.h"
+#include "com/com_ptr.h"
 #include "service/UpdateCheck.h"
 
 namespace qel::com {

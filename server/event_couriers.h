@@ -26,7 +26,7 @@
 #include <thread>
 #include <vector>
 
-#include "server/com_ptr.h"
+#include "com/com_ptr.h"
 #include "server/server_lifetime.h"
 
 namespace qel::com {

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "QELUpdateCheck.h"
+#include "com/com_ptr.h"
 #include "server/class_factory.h"
-#include "server/com_ptr.h"
 #include "server/command_line.h"
 #include "server/connection_limits.h"
 #include "server/event_couriers.h"

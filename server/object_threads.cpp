@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "com/unique_handle.h"
 #include "server/type_library.h"
-#include "server/unique_handle.h"
 #include "server/update_check_object.h"
 #include "trigger/modTimer.h"
 #include "trigger/thread_mailbox.h"

@@ -24,8 +24,8 @@
 #include <thread>
 #include <utility>
 
+#include "com/com_ptr.h"
 #include "retrieval/check_limits.h"
-#include "server/com_ptr.h"
 #include "server/event_couriers.h"
 #include "server/server_lifetime.h"
 

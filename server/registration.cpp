@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "QELUpdateCheck.h"
-#include "server/bstr.h"
-#include "server/com_ptr.h"
+#include "com/bstr.h"
+#include "com/com_ptr.h"
+#include "com/registry_values.h"
 #include "server/registration_owner.h"
-#include "server/registry_values.h"
 #include "server/type_library.h"
 
 namespace qel::com {

@@ -5,8 +5,8 @@
 #include <cwchar>
 
 #include "QELUpdateCheck.h"
-#include "server/bstr.h"
-#include "server/com_ptr.h"
+#include "com/bstr.h"
+#include "com/com_ptr.h"
 
 namespace qel::com {
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "QELUpdateCheck.h"
-#include "server/registry_values.h"
+#include "com/registry_values.h"
 #include "server/type_library.h"
 
 namespace qel::com {

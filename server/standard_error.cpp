@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "server/unique_handle.h"
+#include "com/unique_handle.h"
 
 namespace qel::com {
 namespace {

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "server/com_ptr.h"
+#include "com/com_ptr.h"
 
 namespace qel::com {
 

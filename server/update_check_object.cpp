@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "server/bstr.h"
+#include "com/bstr.h"
 #include "server/enumerator.h"
 #include "server/error_info.h"
 #include "service/UpdateCheck.h"

@@ -12,9 +12,9 @@
 #include <memory>
 
 #include "QELUpdateCheck.h"
+#include "com/com_ptr.h"
 #include "common/events.h"
 #include "retrieval/check_limits.h"
-#include "server/com_ptr.h"
 #include "server/connection_point.h"
 #include "server/event_couriers.h"
 

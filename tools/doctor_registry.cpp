@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "QELUpdateCheck.h"
+#include "com/com_ptr.h"
+#include "com/registry_values.h"
 #include "common/text.h"
 #include "common/unique_resource.h"
-#include "server/com_ptr.h"
 #include "server/registration.h"
-#include "server/registry_values.h"
 #include "tools/doctor.h"
 #include "tools/system_message.h"
 

@@ -10,9 +10,9 @@
 #include <new>
 
 #include "QELUpdateCheck.h"
+#include "com/bstr.h"
+#include "com/com_ptr.h"
 #include "common/text.h"
-#include "server/bstr.h"
-#include "server/com_ptr.h"
 #include "server/dispids.h"
 #include "tools/run_check.h"
 #include "tools/server_ended.h"

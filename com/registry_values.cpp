@@ -1,4 +1,4 @@
-#include "server/registry_values.h"
+#include "com/registry_values.h"
 
 #include <cwchar>
 
