@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "com/com_ptr.h"
-#include "server/registration_entries.h"
+#include "server/registration/registration_entries.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "com/registry_values.h"
 #include "common/text.h"
 #include "common/unique_resource.h"
-#include "server/registration.h"
+#include "server/registration/registration.h"
 #include "tools/doctor.h"
 #include "tools/system_message.h"
 

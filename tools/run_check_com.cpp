@@ -13,7 +13,7 @@
 #include "com/bstr.h"
 #include "com/com_ptr.h"
 #include "common/text.h"
-#include "server/dispids.h"
+#include "server/object/dispids.h"
 #include "tools/run_check.h"
 #include "tools/server_ended.h"
 #include "tools/system_message.h"

@@ -15,7 +15,7 @@
 
 #include "com/bstr.h"
 #include "com/unique_handle.h"
-#include "server/idle_exit.h"
+#include "server/process/idle_exit.h"
 #include "tests/com/com_test_support.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/test_support.h"

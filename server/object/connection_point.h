@@ -1,7 +1,7 @@
 // The connection point through which UpdateCheck raises UpdateCheckComplete to
 // its hosts' sinks. It lives on the object's thread; the calls to the sinks
-// are made by the couriers (event_couriers.h), in the order things happened
-// here, so that no handler holds up the object's thread.
+// are made by the couriers (server/process/event_couriers.h), in the order
+// things happened here, so that no handler holds up the object's thread.
 #pragma once
 
 #include <windows.h>
@@ -14,7 +14,7 @@
 #include <string>
 
 #include "com/com_ptr.h"
-#include "server/event_couriers.h"
+#include "server/process/event_couriers.h"
 
 namespace qel::com {
 

@@ -1,4 +1,4 @@
-#include "server/object_threads.h"
+#include "server/process/object_threads.h"
 
 #include <objbase.h>
 
@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "com/unique_handle.h"
-#include "server/type_library.h"
-#include "server/update_check_object.h"
+#include "server/object/update_check_object.h"
+#include "server/registration/type_library.h"
 #include "trigger/modTimer.h"
 #include "trigger/thread_mailbox.h"
 

@@ -1,4 +1,4 @@
-#include "server/error_info.h"
+#include "server/object/error_info.h"
 
 #include <oleauto.h>
 

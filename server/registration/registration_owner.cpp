@@ -1,4 +1,4 @@
-#include "server/registration_owner.h"
+#include "server/registration/registration_owner.h"
 
 #include <objbase.h>
 #include <windows.h>
@@ -7,7 +7,7 @@
 
 #include "QELUpdateCheck.h"
 #include "com/registry_values.h"
-#include "server/type_library.h"
+#include "server/registration/type_library.h"
 
 namespace qel::com {
 namespace {

@@ -1,4 +1,4 @@
-#include "server/standard_error.h"
+#include "server/registration/standard_error.h"
 
 #include <windows.h>
 

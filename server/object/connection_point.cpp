@@ -1,4 +1,4 @@
-#include "server/connection_point.h"
+#include "server/object/connection_point.h"
 
 #include <objbase.h>
 #include <oleauto.h>
@@ -11,8 +11,8 @@
 #include "QELUpdateCheck.h"
 #include "com/bstr.h"
 #include "com/excep_info.h"
-#include "server/dispids.h"
-#include "server/enumerator.h"
+#include "server/object/dispids.h"
+#include "server/object/enumerator.h"
 
 namespace qel::com {
 namespace {

@@ -15,8 +15,8 @@
 #include "com/com_ptr.h"
 #include "common/events.h"
 #include "retrieval/check_limits.h"
-#include "server/connection_point.h"
-#include "server/event_couriers.h"
+#include "server/object/connection_point.h"
+#include "server/process/event_couriers.h"
 
 namespace qel {
 class UpdateCheck;

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "server/registration_entries.h"
+#include "server/registration/registration_entries.h"
 
 namespace qel::com {
 

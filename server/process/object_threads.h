@@ -26,8 +26,8 @@
 
 #include "com/com_ptr.h"
 #include "retrieval/check_limits.h"
-#include "server/event_couriers.h"
-#include "server/server_lifetime.h"
+#include "server/process/event_couriers.h"
+#include "server/process/server_lifetime.h"
 
 namespace qel {
 class ThreadMailbox;

@@ -1,4 +1,4 @@
-#include "server/type_library.h"
+#include "server/registration/type_library.h"
 
 #include <oleauto.h>
 

@@ -1,4 +1,4 @@
-#include "server/command_line.h"
+#include "server/registration/command_line.h"
 
 #include "common/unique_resource.h"
 

@@ -1,4 +1,4 @@
-#include "server/update_check_object.h"
+#include "server/object/update_check_object.h"
 
 #include <oleauto.h>
 #include <olectl.h>
@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "com/bstr.h"
-#include "server/enumerator.h"
-#include "server/error_info.h"
+#include "server/object/enumerator.h"
+#include "server/object/error_info.h"
 #include "service/UpdateCheck.h"
 
 namespace qel::com {

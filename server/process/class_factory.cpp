@@ -1,4 +1,4 @@
-#include "server/class_factory.h"
+#include "server/process/class_factory.h"
 
 namespace qel::com {
 

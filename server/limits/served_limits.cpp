@@ -1,4 +1,4 @@
-#include "server/served_limits.h"
+#include "server/limits/served_limits.h"
 
 namespace qel::com {
 

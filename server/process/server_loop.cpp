@@ -1,4 +1,4 @@
-#include "server/server_loop.h"
+#include "server/process/server_loop.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "server/connection_limits.h"
+#include "server/limits/connection_limits.h"
 
 #include <windows.h>
 

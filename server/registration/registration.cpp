@@ -1,4 +1,4 @@
-#include "server/registration.h"
+#include "server/registration/registration.h"
 
 #include <objbase.h>
 #include <oleauto.h>
@@ -12,8 +12,8 @@
 #include "com/bstr.h"
 #include "com/com_ptr.h"
 #include "com/registry_values.h"
-#include "server/registration_owner.h"
-#include "server/type_library.h"
+#include "server/registration/registration_owner.h"
+#include "server/registration/type_library.h"
 
 namespace qel::com {
 namespace {

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "server/registration.h"
+#include "server/registration/registration.h"
 
 namespace qel::com {
 

@@ -1,4 +1,4 @@
-#include "server/event_couriers.h"
+#include "server/process/event_couriers.h"
 
 #include <objbase.h>
 

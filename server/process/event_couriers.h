@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "com/com_ptr.h"
-#include "server/server_lifetime.h"
+#include "server/process/server_lifetime.h"
 
 namespace qel::com {
 

@@ -7,8 +7,8 @@
 
 #include <atomic>
 
-#include "server/object_threads.h"
-#include "server/server_lifetime.h"
+#include "server/process/object_threads.h"
+#include "server/process/server_lifetime.h"
 
 namespace qel::com {
 

@@ -1,4 +1,4 @@
-#include "server/registration_entries.h"
+#include "server/registration/registration_entries.h"
 
 #include <oleauto.h>
 

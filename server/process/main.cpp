@@ -12,16 +12,16 @@
 
 #include "QELUpdateCheck.h"
 #include "com/com_ptr.h"
-#include "server/class_factory.h"
-#include "server/command_line.h"
-#include "server/connection_limits.h"
-#include "server/event_couriers.h"
-#include "server/object_threads.h"
-#include "server/registration.h"
-#include "server/served_limits.h"
-#include "server/server_lifetime.h"
-#include "server/server_loop.h"
-#include "server/standard_error.h"
+#include "server/limits/connection_limits.h"
+#include "server/limits/served_limits.h"
+#include "server/process/class_factory.h"
+#include "server/process/event_couriers.h"
+#include "server/process/object_threads.h"
+#include "server/process/server_lifetime.h"
+#include "server/process/server_loop.h"
+#include "server/registration/command_line.h"
+#include "server/registration/registration.h"
+#include "server/registration/standard_error.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include <chrono>
 
-#include "server/idle_exit.h"
-#include "server/server_lifetime.h"
+#include "server/process/idle_exit.h"
+#include "server/process/server_lifetime.h"
 
 namespace qel::com {
 
