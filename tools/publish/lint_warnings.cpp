@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "common/text.h"
-#include "tools/lint_text.h"
+#include "tools/publish/lint_text.h"
 
 namespace qel::tool {
 namespace {

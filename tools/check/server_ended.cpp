@@ -1,4 +1,4 @@
-#include "tools/server_ended.h"
+#include "tools/check/server_ended.h"
 
 namespace qel::tool {
 namespace {

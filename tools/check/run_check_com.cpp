@@ -14,8 +14,8 @@
 #include "com/com_ptr.h"
 #include "common/text.h"
 #include "server/object/dispids.h"
-#include "tools/run_check.h"
-#include "tools/server_ended.h"
+#include "tools/check/run_check.h"
+#include "tools/check/server_ended.h"
 #include "tools/system_message.h"
 #include "trigger/message_loop.h"
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/published_values.h"
+
 namespace qel::tool {
 
 enum class CheckStage {
@@ -15,14 +17,6 @@ enum class CheckStage {
   kTimedOut,      // no completion event in time
   kServerEnded,   // a call found the object's server gone: no event will come
   kCompleted,     // UpdateCheckComplete arrived
-};
-
-struct PublishedValues {
-  int32_t major = 0;
-  int32_t minor = 0;
-  int32_t build = 0;
-  std::u16string updateURL;
-  std::u16string versionHistory;
 };
 
 struct CheckReport {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/file_commands.h"
+#include "tools/command_output.h"
 
 namespace qel::tool {
 

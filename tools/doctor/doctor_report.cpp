@@ -2,7 +2,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "tools/doctor.h"
+#include "tools/doctor/doctor.h"
 
 namespace qel::tool {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/version_lint.h"
+#include "tools/publish/version_lint.h"
 
 #include <algorithm>
 #include <array>
@@ -9,7 +9,7 @@
 #include "retrieval/received_bytes.h"
 #include "service/clsVersionTest.h"
 #include "service/numeric_value.h"
-#include "tools/lint_text.h"
+#include "tools/publish/lint_text.h"
 
 namespace qel::tool {
 namespace {

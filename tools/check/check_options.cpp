@@ -1,4 +1,4 @@
-#include "tools/check_options.h"
+#include "tools/check/check_options.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "tools/refusal_explanation.h"
+#include "tools/publish/refusal_explanation.h"
 
 #include <windows.h>
 #include <wininet.h>
@@ -8,8 +8,8 @@
 #include "common/text.h"
 #include "retrieval/internet_handle.h"
 #include "retrieval/modInternetFunctions.h"
+#include "tools/publish/version_lint.h"
 #include "tools/system_message.h"
-#include "tools/version_lint.h"
 
 namespace qel::tool {
 namespace {

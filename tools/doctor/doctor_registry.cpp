@@ -13,7 +13,7 @@
 #include "common/text.h"
 #include "common/unique_resource.h"
 #include "server/registration/registration.h"
-#include "tools/doctor.h"
+#include "tools/doctor/doctor.h"
 #include "tools/system_message.h"
 
 namespace qel::tool {

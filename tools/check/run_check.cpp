@@ -1,9 +1,9 @@
-#include "tools/run_check.h"
+#include "tools/check/run_check.h"
 
 #include <cstdio>
 
 #include "common/text.h"
-#include "tools/server_ended.h"
+#include "tools/check/server_ended.h"
 
 namespace qel::tool {
 

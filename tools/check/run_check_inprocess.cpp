@@ -5,7 +5,7 @@
 #include "common/error.h"
 #include "common/text.h"
 #include "service/UpdateCheck.h"
-#include "tools/run_check.h"
+#include "tools/check/run_check.h"
 #include "trigger/message_loop.h"
 
 namespace qel::tool {

@@ -1,4 +1,4 @@
-#include "tools/file_commands.h"
+#include "tools/publish/file_commands.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "common/text.h"
-#include "tools/version_lint.h"
-#include "tools/version_maker.h"
+#include "tools/publish/version_lint.h"
+#include "tools/publish/version_maker.h"
 
 namespace qel::tool {
 namespace {

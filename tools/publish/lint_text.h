@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/version_lint.h"
+#include "tools/publish/version_lint.h"
 
 namespace qel::tool {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "retrieval/modInternetFunctions.h"
-#include "tools/check_report.h"
+#include "tools/published_values.h"
 
 namespace qel::tool {
 

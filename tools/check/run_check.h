@@ -4,8 +4,8 @@
 
 #include <chrono>
 
-#include "tools/check_options.h"
-#include "tools/check_report.h"
+#include "tools/check/check_options.h"
+#include "tools/check/check_report.h"
 
 namespace qel::tool {
 
@@ -24,7 +24,7 @@ inline constexpr int32_t kTimeoutError = 1460;
 CheckReport TimedOutReport(const CheckOptions& options);
 
 // What RunCheck reports when a call to the object fails with `result`
-// because its server has gone (tools/server_ended.h).
+// because its server has gone (tools/check/server_ended.h).
 CheckReport ServerEndedReport(int32_t result);
 
 // The wait as the message loop takes it.

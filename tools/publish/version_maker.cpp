@@ -1,4 +1,4 @@
-#include "tools/version_maker.h"
+#include "tools/publish/version_maker.h"
 
 #include <array>
 #include <charconv>
@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "common/text.h"
-#include "tools/version_lint.h"
+#include "tools/publish/version_lint.h"
 
 namespace qel::tool {
 namespace {

@@ -3,7 +3,7 @@
 #include "common/error.h"
 #include "common/text.h"
 #include "service/UpdateCheck.h"
-#include "tools/doctor.h"
+#include "tools/doctor/doctor.h"
 
 namespace qel::tool {
 

@@ -1,11 +1,11 @@
-#include "tools/check_report.h"
+#include "tools/check/check_report.h"
 
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "common/text.h"
-#include "tools/server_ended.h"
+#include "tools/check/server_ended.h"
 #include "tools/system_message.h"
 
 namespace qel::tool {

@@ -7,13 +7,9 @@
 #include <string>
 #include <vector>
 
-namespace qel::tool {
+#include "tools/command_output.h"
 
-struct CommandOutput {
-  int status = 0;   // 0 done (lint: accepted), 2 refused or failed
-  std::string out;  // for stdout: the lint's report, or the file made without -o
-  std::string err;  // for stderr
-};
+namespace qel::tool {
 
 // Nothing when args name no file command (then they are a check).
 std::optional<CommandOutput> RunFileCommand(const std::vector<std::string>& args);
