@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "server/com_ptr.h"
-#include "server/registration_entries.h"
+#include "com/com_ptr.h"
+#include "server/registration/registration_entries.h"
 
 namespace {
 

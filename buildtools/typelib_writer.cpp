@@ -29,8 +29,8 @@
 #include <string>
 #include <vector>
 
-#include "server/bstr.h"
-#include "server/com_ptr.h"
+#include "com/bstr.h"
+#include "com/com_ptr.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "retrieval/received_bytes.h"
 #include "service/clsVersionTest.h"
 #include "service/numeric_value.h"
-#include "tools/version_lint.h"
+#include "tools/publish/version_lint.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include "common/error.h"
 #include "retrieval/download_threads.h"
 #include "retrieval/modInternetFunctions.h"
+#include "retrieval/thread_downloads.h"
 #include "trigger/modTimer.h"
 #include "trigger/thread_mailbox.h"
 
@@ -19,7 +20,7 @@ std::shared_ptr<DownloadWorker> DownloadWorker::Start(std::u16string url, int32_
   worker->m_done = std::move(done);
   worker->m_cMailbox = modTimer::Mailbox();
   if (!worker->m_cMailbox) Raise(kErrOutOfMemory, kRuntimeSource, u"Out of memory");
-  const auto threads = modTimer::Downloads();
+  const auto threads = ThreadDownloads();
   worker->m_cThreads = threads;
   // The job keeps the worker alive until its download is over.
   worker->m_lTicket = threads->Run([worker] { return worker->Run(); });

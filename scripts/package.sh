@@ -204,7 +204,7 @@ write_kit() {
   done
   sed "s/@VERSION@/$version/g" buildtools/kit/README.txt >"$stage/README.txt"
   buildtools/kit/kit_zip.py "$stage/$kit.zip" "$kit" "$stage/README.txt=README.txt" \
-    server/QELUpdateCheck.idl=QELUpdateCheck.idl server/dispids.h=dispids.h \
+    server/object/QELUpdateCheck.idl=QELUpdateCheck.idl server/object/dispids.h=dispids.h \
     "$gen/QELUpdateCheck.h=QELUpdateCheck.h" "$gen/QELUpdateCheck_i.c=QELUpdateCheck_i.c" \
     "$gen/QELUpdateCheck1_1.tlb=QELUpdateCheck1_1.tlb" "${files[@]}"
 }

@@ -7,12 +7,12 @@
 
 #include "common/text.h"
 #include "service/UpdateCheck.h"
-#include "tools/check_options.h"
-#include "tools/check_report.h"
-#include "tools/doctor.h"
-#include "tools/file_commands.h"
-#include "tools/refusal_explanation.h"
-#include "tools/run_check.h"
+#include "tools/check/check_options.h"
+#include "tools/check/check_report.h"
+#include "tools/check/run_check.h"
+#include "tools/doctor/doctor.h"
+#include "tools/publish/file_commands.h"
+#include "tools/publish/refusal_explanation.h"
 #include "tools/version_command.h"
 
 #ifdef _WIN32

@@ -1,8 +1,9 @@
 #include "trigger/modTimer.h"
 
+#include <typeindex>
 #include <utility>
+#include <vector>
 
-#include "retrieval/download_threads.h"
 #include "trigger/clsTriggerSync.h"
 #include "trigger/thread_mailbox.h"
 
@@ -10,12 +11,18 @@ namespace qel::modTimer {
 namespace {
 
 // The thread's dispatcher slot: empty until the thread's first trigger, then
-// kept for the thread's life. The thread's mailbox and download threads live
-// beside it and are closed when the thread ends.
+// kept for the thread's life. The thread's mailbox and the parts that the
+// layers above keep here live beside it, and are closed when the thread ends:
+// the mailbox, then the parts.
 struct ThreadTimerSlot {
+  struct KeptPart {
+    std::type_index type;
+    std::shared_ptr<ThreadPart> part;
+  };
+
   std::shared_ptr<clsTriggerSync> m_cThreadSync;
   std::shared_ptr<ThreadMailbox> m_cMailbox;
-  std::shared_ptr<DownloadThreads> m_cDownloads;
+  std::vector<KeptPart> m_parts;
   int refusals = 0;
 
   ThreadTimerSlot() = default;
@@ -23,13 +30,15 @@ struct ThreadTimerSlot {
   ThreadTimerSlot& operator=(const ThreadTimerSlot&) = delete;
   ~ThreadTimerSlot() {
     if (m_cMailbox) m_cMailbox->Close();
-      // Finished download threads are joined, and natively those given up get
-      // a grace, so that none is still ending when the process does.
 #ifdef _WIN32
-    if (m_cDownloads) m_cDownloads->Close(true);
+    EndParts(ThreadPart::Ending::kEndThread);
 #else
-    if (m_cDownloads) m_cDownloads->Close(true, DownloadThreads::kGrace);
+    EndParts(ThreadPart::Ending::kThreadExit);
 #endif
+  }
+
+  void EndParts(ThreadPart::Ending ending) noexcept {
+    for (const KeptPart& kept : m_parts) kept.part->End(ending);
   }
 };
 
@@ -106,19 +115,24 @@ LRESULT CALLBACK MailboxProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
   return 0;
 }
 
-std::shared_ptr<DownloadThreads> Downloads() {
+std::shared_ptr<ThreadPart> PartOfType(const std::type_info& type,
+                                       std::shared_ptr<ThreadPart> (*make)()) {
   ThreadTimerSlot& slot = Slot();
-  if (!slot.m_cDownloads) slot.m_cDownloads = std::make_shared<DownloadThreads>();
-  return slot.m_cDownloads;
+  for (const auto& kept : slot.m_parts) {
+    if (kept.type == type) return kept.part;
+  }
+  auto part = make();
+  slot.m_parts.push_back({type, part});
+  return part;
 }
 
 void EndThread() noexcept {
 #ifdef _WIN32
   delete std::exchange(t_pSlot, nullptr);
 #else
-  if (!t_slot.m_cDownloads) return;
-  t_slot.m_cDownloads->Close(true);
-  t_slot.m_cDownloads.reset();
+  // The mailbox and the dispatcher stay until the thread's own end.
+  t_slot.EndParts(ThreadPart::Ending::kEndThread);
+  t_slot.m_parts.clear();
 #endif
 }
 

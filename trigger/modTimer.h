@@ -4,13 +4,15 @@
 
 #include <cstdint>
 #include <memory>
+#include <typeinfo>
 
 #include <windows.h>
+
+#include "trigger/thread_part.h"
 
 namespace qel {
 
 class clsTriggerSync;
-class DownloadThreads;
 class ThreadMailbox;
 
 namespace modTimer {
@@ -27,13 +29,21 @@ void CALLBACK TimerProc(HWND hwnd, UINT uMsg, UINT_PTR idEvent, DWORD dwTime);
 std::shared_ptr<ThreadMailbox> Mailbox();
 LRESULT CALLBACK MailboxProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
 
-// The calling thread's download threads, kept in the same slot and made on
-// first use. They end with the thread.
-std::shared_ptr<DownloadThreads> Downloads();
-// Called by a thread as it ends, outside any loader lock: its download
-// threads that are done are joined (none whose download still runs is waited
-// for). On Windows the whole slot ends here: mailbox, dispatcher and download
-// threads.
+// The calling thread's part of type T, kept in the same slot and made on
+// first use: the per-thread state of a layer above (the download threads).
+// The parts end when the slot does, after the mailbox is closed, in the order
+// they were first asked for; natively EndThread ends them sooner, alone.
+std::shared_ptr<ThreadPart> PartOfType(const std::type_info& type,
+                                       std::shared_ptr<ThreadPart> (*make)());
+template <class T>
+std::shared_ptr<T> Part() {
+  return std::static_pointer_cast<T>(
+      PartOfType(typeid(T), []() -> std::shared_ptr<ThreadPart> { return std::make_shared<T>(); }));
+}
+// Called by a thread as it ends, outside any loader lock: its parts end here
+// (the download threads that are done are joined; none whose download still
+// runs is waited for). On Windows the whole slot ends here: mailbox,
+// dispatcher and parts.
 void EndThread() noexcept;
 
 // Makes the calling thread's next `count` timer requests fail as a refusal by

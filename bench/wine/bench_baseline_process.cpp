@@ -10,7 +10,7 @@
 
 #include <objbase.h>
 
-#include "server/unique_handle.h"
+#include "com/unique_handle.h"
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 3) return 2;

@@ -23,7 +23,7 @@
 #include "bench/wine/in_apartment.h"
 #include "bench/wine/linux_process.h"
 #include "bench/wine/started_process.h"
-#include "server/bstr.h"
+#include "com/bstr.h"
 #include "tests/com/com_test_support.h"
 #include "tests/com/fault_server_watch.h"
 #include "tests/support/loopback_server.h"

@@ -16,7 +16,7 @@
 #include "bench/bench_report.h"
 #include "bench/wine/in_apartment.h"
 #include "bench/wine/linux_process.h"
-#include "server/bstr.h"
+#include "com/bstr.h"
 #include "tests/com/com_test_support.h"
 #include "tests/support/hostile_responses.h"
 #include "tests/support/loopback_server.h"

@@ -17,7 +17,7 @@
 #include "bench/version_file_1k.h"
 #include "bench/wine/in_apartment.h"
 #include "bench/wine/wininet_fetch.h"
-#include "server/bstr.h"
+#include "com/bstr.h"
 #include "tests/com/com_test_support.h"
 #include "tests/support/loopback_server.h"
 

@@ -25,7 +25,7 @@
 #include <thread>
 
 #include "QELUpdateCheck.h"
-#include "server/unique_handle.h"
+#include "com/unique_handle.h"
 
 namespace {
 

@@ -30,7 +30,7 @@
 
 #include "bench/bench_report.h"
 #include "bench/wine/plain_com_server.h"
-#include "server/bstr.h"
+#include "com/bstr.h"
 #include "tests/com/com_test_support.h"
 #include "tests/com/fault_server_watch.h"
 #include "tests/support/loopback_server.h"

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "bench/bench_report.h"
-#include "server/unique_handle.h"
+#include "com/unique_handle.h"
 
 namespace qel::bench {
 

@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "com/bstr.h"
+#include "com/unique_handle.h"
 #include "common/text.h"
-#include "server/bstr.h"
-#include "server/unique_handle.h"
 #include "tests/support/test_support.h"
 
 namespace qel::test {

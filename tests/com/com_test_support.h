@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "QELUpdateCheck.h"
-#include "server/com_ptr.h"
-#include "server/excep_info.h"
-#include "server/unique_handle.h"
+#include "com/com_ptr.h"
+#include "com/excep_info.h"
+#include "com/unique_handle.h"
 #include "tests/com/variant.h"
 
 namespace qel::test {

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "server/bstr.h"
-#include "server/unique_handle.h"
+#include "com/bstr.h"
+#include "com/unique_handle.h"
 #include "tests/com/com_test_support.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/test_support.h"

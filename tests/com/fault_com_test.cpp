@@ -23,10 +23,10 @@
 #include <utility>
 #include <vector>
 
+#include "com/bstr.h"
+#include "com/unique_handle.h"
 #include "common/text.h"
-#include "server/bstr.h"
-#include "server/object_threads.h"
-#include "server/unique_handle.h"
+#include "server/process/object_threads.h"
 #include "service/UpdateCheck.h"
 #include "tests/com/com_test_support.h"
 #include "tests/com/fault_server_watch.h"

@@ -9,7 +9,7 @@
 
 #include <cwchar>
 
-#include "server/bstr.h"
+#include "com/bstr.h"
 #include "tests/com/com_test_support.h"
 
 int wmain(int argc, wchar_t** argv) {

@@ -7,12 +7,12 @@
 #include <utility>
 
 #include "QELUpdateCheck.h"
+#include "com/com_ptr.h"
 #include "retrieval/check_limits.h"
-#include "server/class_factory.h"
-#include "server/com_ptr.h"
-#include "server/event_couriers.h"
-#include "server/object_threads.h"
-#include "server/server_lifetime.h"
+#include "server/process/class_factory.h"
+#include "server/process/event_couriers.h"
+#include "server/process/object_threads.h"
+#include "server/process/server_lifetime.h"
 
 namespace qel::test {
 

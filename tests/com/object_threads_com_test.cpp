@@ -11,7 +11,7 @@
 #include <atomic>
 #include <chrono>
 
-#include "server/unique_handle.h"
+#include "com/unique_handle.h"
 #include "tests/com/com_test_support.h"
 #include "tests/com/in_process_server.h"
 

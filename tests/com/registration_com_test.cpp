@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "server/bstr.h"
-#include "server/registry_values.h"
+#include "com/bstr.h"
+#include "com/registry_values.h"
 #include "tests/com/com_test_support.h"
 
 namespace qel::test {

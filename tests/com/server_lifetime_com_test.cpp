@@ -13,9 +13,9 @@
 #include <memory>
 #include <vector>
 
-#include "server/bstr.h"
-#include "server/idle_exit.h"
-#include "server/unique_handle.h"
+#include "com/bstr.h"
+#include "com/unique_handle.h"
+#include "server/process/idle_exit.h"
 #include "tests/com/com_test_support.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/test_support.h"

@@ -14,7 +14,7 @@
 #include <functional>
 #include <utility>
 
-#include "server/server_loop.h"
+#include "server/process/server_loop.h"
 #include "tests/com/in_process_server.h"
 
 namespace qel::test {

@@ -1,6 +1,6 @@
-// The test build's limits, in place of server/served_limits.cpp. The suites
-// that run against it count on 1.5 s (fault_com_test.cpp).
-#include "server/served_limits.h"
+// The test build's limits, in place of server/limits/served_limits.cpp. The
+// suites that run against it count on 1.5 s (fault_com_test.cpp).
+#include "server/limits/served_limits.h"
 
 namespace qel::com {
 

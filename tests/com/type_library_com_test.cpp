@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "com/bstr.h"
 #include "common/text.h"
-#include "server/bstr.h"
 #include "tests/com/com_test_support.h"
 
 namespace qel::test {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "com/bstr.h"
 #include "common/error.h"
 #include "common/text.h"
-#include "server/bstr.h"
 #include "service/UpdateCheck.h"
 #include "tests/com/com_test_support.h"
 #include "tests/support/loopback_server.h"

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "common/text.h"
-#include "tools/version_lint.h"
-#include "tools/version_maker.h"
+#include "tools/publish/version_lint.h"
+#include "tools/publish/version_maker.h"
 
 namespace qel::tool {
 namespace {

@@ -1,7 +1,0 @@
-#include "server/served_limits.h"
-
-namespace qel::com {
-
-CheckLimits ServedLimits() noexcept { return {}; }
-
-}  // namespace qel::com
