@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds and runs every test, section by section: natively (with
+# Builds and runs every test, section by section: first the install step as
+# a bare machine would run it, then natively (with
 # AddressSanitizer and UndefinedBehaviorSanitizer, then a short fuzz run of
 # every target), natively again with ThreadSanitizer, then the Windows build
 # under Wine, then the installer packages under Wine and a second build that
 # must give the same bytes.
-# Usage: scripts/test.sh [SECTION...]   (native, tsan, wine, package; default: all)
+# Usage: scripts/test.sh [SECTION...]   (install, native, tsan, wine, package; default: all)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -12,6 +13,11 @@ cd "$root"
 scripts/install_deps.sh
 source scripts/wine_env.sh
 jobs=$(nproc)
+
+section_install() {
+  echo "=== the install step on a bare machine ==="
+  tests/install/install_deps_check.sh
+}
 
 section_native() {
   echo "=== native build (Linux, ASan + UBSan) ==="
@@ -69,10 +75,7 @@ section_tsan() {
 
 section_wine() {
   echo "=== Windows build (mingw-w64) ==="
-  # QEL_PRODUCT_VERSION back to the project's, should the package tests have
-  # been stopped while building their older version.
-  cmake -S . -B build/win -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DQEL_PRODUCT_VERSION= >/dev/null
+  configure_windows_build build/win
   wine_prefix_up "$root/build/win"
   trap 'wine_prefix_down "$root/build/win"' EXIT
   cmake --build build/win -j "$jobs"
@@ -88,7 +91,7 @@ section_package() {
   tests/package/reproducible_test.sh
 }
 
-all_sections=(native tsan wine package)
+all_sections=(install native tsan wine package)
 # shellcheck source=sections.sh
 source scripts/sections.sh
 run_sections "$@"
