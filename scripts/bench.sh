@@ -58,10 +58,9 @@ section_wine() {
   local benchmarks=(bench_wine_activation bench_wine_latency bench_wine_responsiveness
     bench_wine_isolation bench_wine_footprint bench_wine_hostile)
   echo "=== benchmarks under Wine: build (Windows, Release) ==="
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQEL_BENCH=ON \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
   # shellcheck source=wine_env.sh
   source scripts/wine_env.sh
+  configure_windows_build "$build" -DQEL_BENCH=ON
   wine_prefix_up "$root/$build"
   # Nothing of the build through a pipe: Wine's helpers would hold it open.
   cmake --build "$build" -j "$jobs" --target QELUpdateCheck1_1 qel_test_server \
