@@ -62,6 +62,8 @@ section_wine() {
   source scripts/wine_env.sh
   configure_windows_build "$build" -DQEL_BENCH=ON
   wine_prefix_up "$root/$build"
+  # Whatever the end, no Wine process of the prefix is left running.
+  trap "wine_prefix_down '$root/$build'; rm -f '$targets' '$output'" EXIT
   # Nothing of the build through a pipe: Wine's helpers would hold it open.
   cmake --build "$build" -j "$jobs" --target QELUpdateCheck1_1 qel_test_server \
     bench_baseline_process "${benchmarks[@]}" </dev/null
