@@ -5,17 +5,14 @@
 # Usage: tests/package/reproducible_test.sh   (scripts/test.sh package runs it
 # after package_test.sh, which builds build/package)
 set -euo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
-cd "$root"
+# shellcheck source=checks.sh
+source "$(dirname "$0")/checks.sh"
 copy=$root/build/package-test/copy
-rm -rf "$copy"
-mkdir -p "$copy"
+empty_dir "$copy"
 git ls-files -z | while IFS= read -r -d '' file; do
   [ ! -e "$file" ] || printf '%s\0' "$file"
 done | xargs -0 cp --parents -t "$copy"
 
-# shellcheck source=checks.sh
-source tests/package/checks.sh
 # The copy has no git: its caller names the commit's time, as for a tarball.
 epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 build_copy() { (cd "$copy" && SOURCE_DATE_EPOCH=$epoch scripts/package.sh >/dev/null); }
