@@ -8,6 +8,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+scripts/install_deps.sh
 jobs=$(nproc)
 # One line per target, named after its benchmark, for the summary at the end.
 targets=$(mktemp)
