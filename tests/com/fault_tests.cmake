@@ -51,7 +51,11 @@ set_tests_properties(com_fault_suite com_fault_killed_host PROPERTIES
   TIMEOUT 300)
 set_tests_properties(com_fault_suite PROPERTIES DEPENDS com_suite)
 # The pool in the second prefix, beside the suites of the first.
-set_tests_properties(com_fault_pool PROPERTIES ${QEL_HOSTS_TEST} TIMEOUT 300)
+qel_in_hosts_prefix(com_fault_pool)
+set_tests_properties(com_fault_pool PROPERTIES TIMEOUT 300)
+# The suites that keep both CPUs busy take turns: beside each other, the
+# threads they watch end too late.
+set_property(TEST com_fault_pool com_fault_hostile APPEND PROPERTY RESOURCE_LOCK qel_cpus)
 # Last of all the suites that activate the server in this prefix: a killed
 # host's object may keep the server up, and a server ended from outside stays
 # registered with Wine's RPC service, so that no later activation succeeds.
