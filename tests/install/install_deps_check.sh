@@ -116,53 +116,32 @@ for row in "${cases[@]}"; do
   [ "$clang" = no ] || ln -s "$(command -v clang)" "$CASE/bin/clang"
   status=0
   PATH=$CASE/bin:$work/machine bash "$script" >"$CASE/out" 2>"$CASE/err" || status=$?
-
+  # What was missing (a python3 on PATH is not installed again), what was
+  # asked for, and apt-get's runs.
   missing=$(sed -n 's/^query \(.*\) missing$/\1/p' "$CASE/log" | sort)
-  asked=$(sed -n 's/^install .* -- //p' "$CASE/log" | tr ' ' '\n' | sort)
-  problem=
-  if grep -q '^reject ' "$CASE/log"; then
-    problem=$(sed -n 's/^reject //p' "$CASE/log" | head -n 1)
-  fi
-  # A python3 already on PATH is not installed again.
   [ "$python" = no ] || missing=$(grep -vx python3 <<<"$missing" || true)
-  if [ -z "$problem" ]; then
-    case $outcome in
-      installed)
-        want=root
-        [ "$uid" = 0 ] || want=sudo
-        if ((status != 0)); then
-          problem="the script failed (exit status $status)"
-        elif [ -z "$missing" ]; then
-          problem="the script asked the package database for nothing"
-        elif [ "$(grep -v '^query ' "$CASE/log" | cut -d' ' -f1-2 | tr '\n' ' ')" != \
-            "update $want install $want " ]; then
-          problem="apt-get not run once to update, then once to install, as $want: $(grep -v '^query ' "$CASE/log" | tr '\n' ';')"
-        elif [ "$asked" != "$missing" ]; then
-          problem="asked to install: $(echo "$asked" | tr '\n' ' '); missing: $(echo "$missing" | tr '\n' ' ')"
-        fi
-        ;;
-      refused)
-        line=$(cat "$CASE/err")
-        if ((status == 0)); then
-          problem="the script succeeded without installing"
-        elif grep -q -e '^update' -e '^install' "$CASE/log"; then
-          problem="apt-get ran"
-        elif [ "$(wc -l <"$CASE/err")" != 1 ] || [[ $line != *"apt-get install"* ]]; then
-          problem="not one line with the command to run: $line"
-        else
-          for name in $missing; do
-            [[ " $line " == *" $name "* ]] || problem="the line does not name $name: $line"
-          done
-        fi
-        ;;
-      nothing)
-        if ((status != 0)); then
-          problem="the script failed (exit status $status)"
-        elif grep -q -e '^update' -e '^install' "$CASE/log"; then
-          problem="apt-get ran with nothing missing"
-        fi
-        ;;
-    esac
+  asked=$(sed -n 's/^install .* -- //p' "$CASE/log" | tr ' ' '\n' | sort)
+  runs=$(grep -v '^query ' "$CASE/log" | cut -d' ' -f1-2 | tr '\n' ' ' || true)
+  as=root fails=0 want=
+  [ "$uid" = 0 ] || as=sudo
+  [ "$outcome" != refused ] || fails=1
+  [ "$outcome" != installed ] || want="update $as install $as "
+  err=$(cat "$CASE/err")
+  problem=$(sed -n 's/^reject //p' "$CASE/log" | head -n 1)
+  if [ -n "$problem" ]; then
+    :
+  elif (((status != 0) != fails)); then
+    problem="exit status $status"
+  elif [ "$runs" != "$want" ]; then
+    problem="apt-get ran: ${runs:-never}; expected: ${want:-never}"
+  elif [ "$outcome" = installed ] && { [ -z "$missing" ] || [ "$asked" != "$missing" ]; }; then
+    problem="asked to install: $(tr "\n" " " <<<"$asked"); missing: $(tr "\n" " " <<<"$missing")"
+  elif [ "$outcome" = refused ]; then
+    [ "$(wc -l <"$CASE/err")" = 1 ] && [[ $err == *"apt-get install"* ]] ||
+      problem="not one line with the command to run: $err"
+    for name in $missing; do
+      [[ " $err " == *" $name "* ]] || problem="the line does not name $name: $err"
+    done
   fi
   if [ -z "$problem" ]; then
     echo "ok: $what"
