@@ -2,11 +2,14 @@
 
 #include <oleauto.h>
 
+#include <algorithm>
 #include <cwchar>
+#include <utility>
 
 #include "QELUpdateCheck.h"
 #include "com/bstr.h"
 #include "com/com_ptr.h"
+#include "com/security_descriptor.h"
 
 namespace qel::com {
 namespace {
@@ -18,6 +21,16 @@ constexpr wchar_t kDispatchMarshaller[] = L"{00020420-0000-0000-C000-00000000004
 
 RegistryEntry Default(const std::wstring& key, const std::wstring& value) {
   return {RegistryView::Native, key, {}, value};
+}
+
+// The key's first `count` names (all of them, if it has fewer).
+std::wstring FirstNames(const std::wstring& key, int count) {
+  std::wstring::size_type end = 0;
+  for (int i = 0; i < count; ++i) {
+    end = key.find(L'\\', i == 0 ? 0 : end + 1);
+    if (end == std::wstring::npos) return key;
+  }
+  return key.substr(0, end);
 }
 
 }  // namespace
@@ -53,6 +66,48 @@ std::vector<RegistryEntry> ClassEntries(const InstalledPaths& paths) {
       Default(independentKey + L"\\CLSID", clsid),
       Default(independentKey + L"\\CurVer", kProgId),
   };
+}
+
+HRESULT AppIdEntries(std::vector<RegistryEntry>& entries) noexcept {
+  try {
+    std::vector<BYTE> launchPermission;
+    const HRESULT hr = SelfRelativeFromSddl(kLaunchPermissionSddl, launchPermission);
+    if (FAILED(hr)) return hr;
+    const std::wstring appIdKey = L"AppID\\" + std::wstring(kAppId);
+    entries.insert(
+        entries.end(),
+        {
+            {RegistryView::Native, L"CLSID\\" + GuidText(CLSID_UpdateCheck), L"AppID", kAppId},
+            Default(appIdKey, L"QEL Update Checker"),
+            {RegistryView::Native, appIdKey, L"LaunchPermission", launchPermission},
+            // The executable's name mapped to it: how COM finds the AppID of
+            // the running process.
+            {RegistryView::Native, L"AppID\\" + std::wstring(kServerFileName), L"AppID", kAppId},
+        });
+    return S_OK;
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+std::vector<OwnedKey> OwnedKeys(const std::vector<RegistryEntry>& entries) {
+  std::vector<OwnedKey> keys;
+  for (const RegistryEntry& entry : entries) {
+    // A class, an AppID or an interface is ours by its name below the
+    // collection, a type library by its identifier and version; a
+    // programmatic name is a top key of its own.
+    const std::wstring collection = FirstNames(entry.key, 1);
+    const int names =
+        collection == L"TypeLib"                                                         ? 3
+        : collection == L"CLSID" || collection == L"AppID" || collection == L"Interface" ? 2
+                                                                                         : 1;
+    OwnedKey owned{entry.view, FirstNames(entry.key, names)};
+    const bool known = std::any_of(keys.begin(), keys.end(), [&](const OwnedKey& key) {
+      return key.view == owned.view && key.key == owned.key;
+    });
+    if (!known) keys.push_back(std::move(owned));
+  }
+  return keys;
 }
 
 HRESULT MarshalledInterfaces(ITypeLib& library, std::vector<InterfaceEntry>& entries) {
