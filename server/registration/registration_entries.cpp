@@ -33,6 +33,36 @@ std::wstring FirstNames(const std::wstring& key, int count) {
   return key.substr(0, end);
 }
 
+struct InterfaceEntry {
+  std::wstring iid;
+  std::wstring name;
+  const wchar_t* proxyStub;
+};
+
+// The dual and automation interfaces and the dispatch interfaces.
+HRESULT MarshalledInterfaces(ITypeLib& library, std::vector<InterfaceEntry>& entries) {
+  for (UINT i = 0; i < library.GetTypeInfoCount(); ++i) {
+    ComPtr<ITypeInfo> info;
+    HRESULT hr = library.GetTypeInfo(i, info.Put());
+    if (FAILED(hr)) return hr;
+    TYPEATTR* attr = nullptr;
+    hr = info->GetTypeAttr(&attr);
+    if (FAILED(hr)) return hr;
+    const TYPEATTR a = *attr;
+    info->ReleaseTypeAttr(attr);
+    const bool automation = a.typekind == TKIND_INTERFACE &&
+                            (a.wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION)) != 0;
+    if (!automation && a.typekind != TKIND_DISPATCH) continue;
+    Bstr name;
+    hr = info->GetDocumentation(MEMBERID_NIL, name.Put(), nullptr, nullptr, nullptr);
+    if (FAILED(hr)) return hr;
+    const bool dual = (a.wTypeFlags & TYPEFLAG_FDUAL) != 0;
+    entries.push_back({GuidText(a.guid), AsWide(name.Text().c_str()),
+                       automation || dual ? kTypeLibMarshaller : kDispatchMarshaller});
+  }
+  return S_OK;
+}
+
 }  // namespace
 
 std::wstring GuidText(REFGUID guid) {
@@ -108,29 +138,6 @@ std::vector<OwnedKey> OwnedKeys(const std::vector<RegistryEntry>& entries) {
     if (!known) keys.push_back(std::move(owned));
   }
   return keys;
-}
-
-HRESULT MarshalledInterfaces(ITypeLib& library, std::vector<InterfaceEntry>& entries) {
-  for (UINT i = 0; i < library.GetTypeInfoCount(); ++i) {
-    ComPtr<ITypeInfo> info;
-    HRESULT hr = library.GetTypeInfo(i, info.Put());
-    if (FAILED(hr)) return hr;
-    TYPEATTR* attr = nullptr;
-    hr = info->GetTypeAttr(&attr);
-    if (FAILED(hr)) return hr;
-    const TYPEATTR a = *attr;
-    info->ReleaseTypeAttr(attr);
-    const bool automation = a.typekind == TKIND_INTERFACE &&
-                            (a.wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION)) != 0;
-    if (!automation && a.typekind != TKIND_DISPATCH) continue;
-    Bstr name;
-    hr = info->GetDocumentation(MEMBERID_NIL, name.Put(), nullptr, nullptr, nullptr);
-    if (FAILED(hr)) return hr;
-    const bool dual = (a.wTypeFlags & TYPEFLAG_FDUAL) != 0;
-    entries.push_back({GuidText(a.guid), AsWide(name.Text().c_str()),
-                       automation || dual ? kTypeLibMarshaller : kDispatchMarshaller});
-  }
-  return S_OK;
 }
 
 HRESULT LibraryEntries(ITypeLib& library, const InstalledPaths& paths,

@@ -71,13 +71,4 @@ struct OwnedKey {
 // unregistration removes and a failed registration puts back.
 std::vector<OwnedKey> OwnedKeys(const std::vector<RegistryEntry>& entries);
 
-struct InterfaceEntry {
-  std::wstring iid;
-  std::wstring name;
-  const wchar_t* proxyStub;
-};
-
-// The dual and automation interfaces and the dispatch interfaces.
-HRESULT MarshalledInterfaces(ITypeLib& library, std::vector<InterfaceEntry>& entries);
-
 }  // namespace qel::com
