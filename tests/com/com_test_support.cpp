@@ -217,8 +217,7 @@ std::wstring HandleArgument(HANDLE handle) {
   return std::to_wstring(reinterpret_cast<uintptr_t>(handle));
 }
 
-int RunServer(const std::wstring& switchText) {
-  const std::wstring path = ServerPath();
+int RunServer(const std::wstring& switchText, const std::wstring& path) {
   std::wstring commandLine = L"\"" + path + L"\" " + switchText;
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);

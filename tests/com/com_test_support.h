@@ -146,8 +146,9 @@ std::vector<DWORD> ServerProcessIds(const wchar_t* exeName = kServerExeName);
 size_t ServerProcessCount();
 // Ends every running server process; for clean-up only.
 void TerminateServerProcesses();
-// Runs the server with one switch and returns its exit code (or -1).
-int RunServer(const std::wstring& switchText);
+// Runs the server (or another build of it) with one switch and returns its
+// exit code (or -1).
+int RunServer(const std::wstring& switchText, const std::wstring& path = ServerPath());
 
 // A child process of a test, ended however the test ends.
 class ChildProcess {
