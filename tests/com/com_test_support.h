@@ -118,6 +118,25 @@ class Advised {
   DWORD m_cookie = 0;
 };
 
+// This thread's message filter while it lives, as a busy host has one: until
+// the time given to BusyFor, it turns every event call (IDispatch::Invoke)
+// away with SERVERCALL_REJECTED, and counts them.
+class BusyHost {
+ public:
+  BusyHost();
+  BusyHost(const BusyHost&) = delete;
+  BusyHost& operator=(const BusyHost&) = delete;
+  ~BusyHost();
+  // Busy from now on, for `duration`.
+  void BusyFor(std::chrono::milliseconds duration);
+  size_t Refusals() const;
+
+ private:
+  class Filter;
+  ComPtr<Filter> m_filter;
+  ComPtr<IMessageFilter> m_previous;
+};
+
 // Runs this thread's message loop until done() or the time-out.
 bool PumpUntil(const std::function<bool()>& done,
                std::chrono::milliseconds timeout = kEventTimeout);
