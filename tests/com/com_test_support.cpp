@@ -73,59 +73,22 @@ HRESULT EventSink::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* p
   return m_options.result;
 }
 
-class BusyHost::Filter final : public IMessageFilter {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IMessageFilter)) {
-      return E_NOINTERFACE;
-    }
-    *out = static_cast<IMessageFilter*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG refs = --m_refs;
-    if (refs == 0) delete this;
-    return refs;
-  }
-  DWORD STDMETHODCALLTYPE HandleInComingCall(DWORD, HTASK, DWORD, INTERFACEINFO* info) override {
-    constexpr WORD kInvoke = 6;  // IDispatch's slot
-    const bool event =
-        info && info->wMethod == kInvoke &&
-        (IsEqualIID(info->iid, IID_IDispatch) || IsEqualIID(info->iid, DIID___UpdateCheck));
-    if (!event || std::chrono::steady_clock::now() >= busyUntil) return SERVERCALL_ISHANDLED;
-    ++refusals;
-    return SERVERCALL_REJECTED;
-  }
-  DWORD STDMETHODCALLTYPE RetryRejectedCall(HTASK, DWORD, DWORD) override { return ~DWORD{0}; }
-  DWORD STDMETHODCALLTYPE MessagePending(HTASK, DWORD, DWORD) override {
-    return PENDINGMSG_WAITDEFPROCESS;
-  }
-
-  std::chrono::steady_clock::time_point busyUntil;
-  size_t refusals = 0;
-
- private:
-  ULONG m_refs = 1;
-};
-
-BusyHost::BusyHost() : m_filter(ComPtr<Filter>::Attach(new Filter)) {
-  CoRegisterMessageFilter(m_filter.Get(), m_previous.Put());
+HRESULT BusyHost::QueryInterface(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  const bool ours = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IMessageFilter);
+  *out = ours ? static_cast<IMessageFilter*>(this) : nullptr;
+  return ours ? S_OK : E_NOINTERFACE;
 }
 
-BusyHost::~BusyHost() {
-  ComPtr<IMessageFilter> ours;
-  CoRegisterMessageFilter(m_previous.Get(), ours.Put());
+DWORD BusyHost::HandleInComingCall(DWORD, HTASK, DWORD, INTERFACEINFO* info) {
+  constexpr WORD kInvoke = 6;  // IDispatch's slot
+  const bool event =
+      info && info->wMethod == kInvoke &&
+      (IsEqualIID(info->iid, IID_IDispatch) || IsEqualIID(info->iid, DIID___UpdateCheck));
+  if (!event || std::chrono::steady_clock::now() >= m_busyUntil) return SERVERCALL_ISHANDLED;
+  ++m_refusals;
+  return SERVERCALL_REJECTED;
 }
-
-void BusyHost::BusyFor(std::chrono::milliseconds duration) {
-  m_filter->busyUntil = std::chrono::steady_clock::now() + duration;
-}
-
-size_t BusyHost::Refusals() const { return m_filter->refusals; }
 
 ComPtr<IConnectionPoint> FindEventPoint(IUnknown* object, HRESULT* result) {
   ComPtr<IConnectionPointContainer> container;

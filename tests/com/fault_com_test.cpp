@@ -579,74 +579,65 @@ TEST_F(FaultComHeldHandler, AHostBusyPastTheChecksLimitIsDisconnected) {
 
 // A host apartment with one sink, which freezes when told, as a UI thread
 // held by a message box does: it runs no message loop until told to go on,
-// and every call to it waits meanwhile.
+// and every call to it waits meanwhile. Each step is signalled on m_step.
 class FrozenHost {
  public:
-  FrozenHost() {
-    m_thread = std::thread([this] { Run(); });
-  }
+  explicit FrozenHost(size_t events) : m_expected(events), m_thread([this] { Run(); }) {}
   ~FrozenHost() {
     SetEvent(m_freeze.Get());
     SetEvent(m_goOn.Get());
     m_thread.join();
   }
-  // The sink, for this thread's apartment; empty if it could not be made.
+  // Its sink, for this thread's apartment.
   ComPtr<IDispatch> Sink() {
-    PumpUntil([&] { return WaitForSingleObject(m_ready.Get(), 0) == WAIT_OBJECT_0; }, 30s);
     ComPtr<IDispatch> sink;
-    if (m_stream)
-      CoGetInterfaceAndReleaseStream(std::exchange(m_stream, nullptr), IID_IDispatch,
-                                     sink.PutVoid());
+    if (Step() && m_stream) {
+      CoGetInterfaceAndReleaseStream(m_stream, IID_IDispatch, sink.PutVoid());
+    }
     return sink;
   }
-  // Returns once the host no longer runs its message loop; the events its
-  // sink had then.
+  // Once it runs no message loop: the events it had before.
   size_t Freeze() {
     SetEvent(m_freeze.Get());
-    WaitForSingleObject(m_frozen.Get(), 30000);
-    return m_eventsBefore;
+    Step();
+    return m_events;
   }
-  void GoOn() { SetEvent(m_goOn.Get()); }
-  // Pumps this thread until the sink has had `count` events and a quiet
-  // period after; the events it had.
-  size_t WaitForEvents(size_t count) {
-    m_wanted = count;
-    GoOn();
-    PumpUntil([&] { return WaitForSingleObject(m_done.Get(), 0) == WAIT_OBJECT_0; }, 60s);
+  // Once it has had the events expected and a quiet period: all it had.
+  size_t GoOn() {
+    SetEvent(m_goOn.Get());
+    Step();
     return m_events;
   }
 
  private:
+  bool Step() {
+    return PumpUntil([&] { return WaitForSingleObject(m_step.Get(), 0) == WAIT_OBJECT_0; }, 60s);
+  }
   void Run() {
     if (SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
       {
         const auto sink = EventSink::Create();
         CoMarshalInterThreadInterfaceInStream(IID_IDispatch, sink.Get(), &m_stream);
-        SetEvent(m_ready.Get());
+        SetEvent(m_step.Get());
         PumpUntil([&] { return WaitForSingleObject(m_freeze.Get(), 0) == WAIT_OBJECT_0; }, 120s);
-        m_eventsBefore = sink->Events().size();
-        SetEvent(m_frozen.Get());
+        m_events = sink->Events().size();
+        SetEvent(m_step.Get());
         WaitForSingleObject(m_goOn.Get(), 60000);
-        PumpUntil([&] { return sink->Events().size() >= m_wanted; }, 60s);
+        PumpUntil([&] { return sink->Events().size() >= m_expected; }, 60s);
         PumpFor(kQuietPeriod);
         m_events = sink->Events().size();
       }
       CoUninitialize();
     }
-    SetEvent(m_ready.Get());
-    SetEvent(m_frozen.Get());
-    SetEvent(m_done.Get());
+    SetEvent(m_step.Get());
   }
 
+  const size_t m_expected;
   IStream* m_stream = nullptr;
-  UniqueHandle m_ready{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-  UniqueHandle m_freeze{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-  UniqueHandle m_frozen{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-  UniqueHandle m_goOn{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-  UniqueHandle m_done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-  std::atomic<size_t> m_wanted{0};
-  size_t m_eventsBefore = 0;
   size_t m_events = 0;
+  UniqueHandle m_step{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+  UniqueHandle m_freeze{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  UniqueHandle m_goOn{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   std::thread m_thread;
 };
 
@@ -656,18 +647,18 @@ TEST_F(FaultComHeldHandler, AFrozenHostWithManyEventsUnderWayHoldsUpNoOtherHost)
   constexpr size_t kHeldObjects = 136;
   const std::string path = "/fault/frozen.txt";
   const std::u16string url = PutVersionFile(path, Web().Url(path));
-  FrozenHost frozen;
+  FrozenHost frozen(kHeldObjects);
   const ComPtr<IDispatch> sink = frozen.Sink();
   ASSERT_TRUE(sink);
-  // The objects keep their connections until they go.
   ComPtr<IClassFactory> factory;
   ASSERT_EQ(CoGetClassObject(CLSID_UpdateCheck, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory,
                              factory.PutVoid()),
             S_OK);
+  // Each object keeps its connection until it goes.
   std::vector<ComPtr<_UpdateCheck>> objects(kHeldObjects);
-  for (size_t i = 0; i < kHeldObjects; ++i) {
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID__UpdateCheck, objects[i].PutVoid()), S_OK) << i;
-    ASSERT_EQ(AdviseAndLetGo(objects[i].Get(), sink.Get()), S_OK) << i;
+  for (auto& object : objects) {
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID__UpdateCheck, object.PutVoid()), S_OK);
+    ASSERT_EQ(AdviseAndLetGo(object.Get(), sink.Get()), S_OK);
   }
   Client other;
   ASSERT_TRUE(other.Ready());
@@ -677,21 +668,20 @@ TEST_F(FaultComHeldHandler, AFrozenHostWithManyEventsUnderWayHoldsUpNoOtherHost)
   // frozen host, where they wait.
   ASSERT_TRUE(PumpUntil([&] { return Web().RequestCount(path) >= kHeldObjects; }, 30s));
   PumpFor(1s);
-  const ServerFootprint during = s_hold->Watch().Footprint();
+  const size_t threads = s_hold->Watch().Footprint().threads;
 
   const auto started = std::chrono::steady_clock::now();
   ASSERT_EQ(StartCheck(other.object.Get(), url), S_OK);
   const bool arrived = PumpUntil([&] { return !other.sink->Events().empty(); });
   const auto took = std::chrono::steady_clock::now() - started;
-  const size_t delivered = frozen.WaitForEvents(kHeldObjects);
+  EXPECT_EQ(frozen.GoOn(), kHeldObjects) << "each object's event once";
   ASSERT_TRUE(arrived) << "the other host's event waited for the frozen host";
   EXPECT_LT(took, 1s);
   std::printf(
-      "another host's check took %.1f ms while a frozen host had %zu events under way; the "
-      "server ran %zu threads then (%zu at the start)\n",
-      std::chrono::duration<double, std::milli>(took).count(), kHeldObjects, during.threads,
+      "another host's check took %.1f ms while a frozen host had %zu events under way "
+      "(the server ran %zu threads, %zu at the start)\n",
+      std::chrono::duration<double, std::milli>(took).count(), kHeldObjects, threads,
       s_hold->Baseline().threads);
-  EXPECT_EQ(delivered, kHeldObjects) << "each object's event once";
 }
 
 // Last: the suite lets go of everything it holds, and the server ends.

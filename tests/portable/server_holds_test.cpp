@@ -1,14 +1,13 @@
-// The server's holds against COM's count of them, with a stand-in for COM's
-// count that suspends creations at 0, as Windows does, and can pause inside
-// its AddRef: the two counts never disagree, and a count that comes back
-// from 0 while the server is not ending lets creations in again.
+// The server's holds against a stand-in for COM's count, which suspends
+// creations at 0 as Windows does and can pause inside AddRef: the two counts
+// never disagree, and one back from 0 while the server is not ending lets
+// creations in again.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <future>
 #include <thread>
-#include <vector>
 
 #include "server/process/server_holds.h"
 
@@ -21,82 +20,37 @@ struct ComCount {
   std::atomic<long> count{0};
   std::atomic<bool> suspended{false};
   std::atomic<int> lastHoldGone{0};
-  // The next AddRef says so here, then waits this long before it counts.
+  // The next AddRef says so on `paused`, then waits a while before it counts.
   std::atomic<bool> pauseNextAddRef{false};
   std::promise<void> paused;
 };
 
-class ComCountStandIn {
- public:
-  explicit ComCountStandIn(ComCount& state) : m_state(state) {}
+struct StandIn {
+  explicit StandIn(ComCount& state) : com(state) {}
   unsigned long AddRef() {
-    if (m_state.pauseNextAddRef.exchange(false)) {
-      m_state.paused.set_value();
+    if (com.pauseNextAddRef.exchange(false)) {
+      com.paused.set_value();
       std::this_thread::sleep_for(200ms);
     }
-    return static_cast<unsigned long>(++m_state.count);
+    return static_cast<unsigned long>(++com.count);
   }
   unsigned long Release() {
-    const long left = --m_state.count;
-    if (left == 0) m_state.suspended = true;
+    const long left = --com.count;
+    if (left == 0) com.suspended = true;
     return static_cast<unsigned long>(left);
   }
-  void Resume() { m_state.suspended = false; }
-  void LastHoldGone() { ++m_state.lastHoldGone; }
-
- private:
-  ComCount& m_state;
+  void Resume() { com.suspended = false; }
+  void LastHoldGone() { ++com.lastHoldGone; }
+  ComCount& com;
 };
 
-using Lifetime = BasicServerLifetime<ComCountStandIn>;
-
-TEST(ServerHolds, ComsCountFollowsTheHoldsAndComesBackLettingCreationsIn) {
-  enum Step { kTryAddRef, kRelease, kTryEnd };
-  struct Case {
-    const char* name;
-    std::vector<Step> steps;
-    long count;
-    bool suspended;
-    int lastHoldGone;
-  };
-  const Case cases[] = {
-      {"a creation after the last hold went", {kTryAddRef, kRelease, kTryAddRef}, 1, false, 1},
-      {"a creation after the end was decided",
-       {kTryAddRef, kRelease, kTryEnd, kTryAddRef},
-       0,
-       true,
-       1},
-      {"the end refused while held", {kTryAddRef, kTryEnd, kTryAddRef, kRelease}, 1, false, 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ComCount com;
-    Lifetime lifetime(com);
-    bool ending = false;
-    for (const Step step : c.steps) {
-      if (step == kTryAddRef) {
-        EXPECT_EQ(lifetime.TryAddRef(), !ending);
-      } else if (step == kRelease) {
-        lifetime.Release();
-      } else {
-        ending = lifetime.TryEnd();
-      }
-    }
-    EXPECT_EQ(com.count, c.count);
-    EXPECT_EQ(lifetime.Held(), c.count > 0);
-    EXPECT_EQ(com.suspended, c.suspended);
-    EXPECT_EQ(com.lastHoldGone, c.lastHoldGone);
-  }
-}
-
-TEST(ServerHolds, ANewHoldDuringAnotherObjectsLastReleaseKeepsCreationsLetIn) {
-  // One object holds the server. A creation's hold pauses between the
-  // server's count and COM's; the object's last release meanwhile must not
-  // take COM's count to 0, or the class objects would stay suspended for
-  // good with the server held by the new object.
+TEST(ServerHolds, ComsCountNeverDisagreesAndComesBackFromZeroLettingCreationsIn) {
   ComCount com;
-  Lifetime lifetime(com);
+  BasicServerLifetime<StandIn> lifetime(com);
   ASSERT_TRUE(lifetime.TryAddRef());
+  // A creation's hold pauses between the server's count and COM's; the only
+  // object's last release meanwhile must not take COM's count to 0, or the
+  // class objects would stay suspended with the server held.
   com.pauseNextAddRef = true;
   std::future<void> paused = com.paused.get_future();
   std::thread creation([&] { EXPECT_TRUE(lifetime.TryAddRef()); });
@@ -105,8 +59,20 @@ TEST(ServerHolds, ANewHoldDuringAnotherObjectsLastReleaseKeepsCreationsLetIn) {
   creation.join();
   EXPECT_EQ(com.count, 1);
   EXPECT_TRUE(lifetime.Held());
-  EXPECT_FALSE(com.suspended) << "creations stay shut out while the server is held";
+  EXPECT_FALSE(com.suspended) << "creations shut out while the server is held";
   EXPECT_EQ(com.lastHoldGone, 0);
+
+  // The last hold goes, and a creation comes before the end is decided.
+  lifetime.Release();
+  EXPECT_EQ(com.lastHoldGone, 1);
+  EXPECT_TRUE(lifetime.TryAddRef());
+  EXPECT_FALSE(com.suspended);
+  // Once the end is decided, nothing is let in again.
+  lifetime.Release();
+  EXPECT_TRUE(lifetime.TryEnd());
+  EXPECT_FALSE(lifetime.TryAddRef());
+  EXPECT_EQ(com.count, 0);
+  EXPECT_TRUE(com.suspended);
 }
 
 }  // namespace
