@@ -29,8 +29,10 @@ struct DownloadControl {
 };
 
 // 0 with the whole resource in strData, or the system error code of the
-// WinINet call that failed with strData empty. An error raised meanwhile is
-// raised again unchanged after the handles are closed.
+// WinINet call that failed with strData empty. A URL that the ANSI code page
+// cannot carry exactly fails with ERROR_INTERNET_INVALID_URL, unsent. An
+// error raised meanwhile is raised again unchanged after the handles are
+// closed.
 int32_t DownloadURL(const std::u16string& strURL, int32_t lFlags, std::u16string& strData,
                     const DownloadControl& control = {});
 

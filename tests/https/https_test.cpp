@@ -145,6 +145,12 @@ TEST_F(HttpsCheck, TrustedCertificatesAndRedirectsThatStayOnHttpsPublishOthersSt
   rows.push_back({"http to https", Url("plain", "/to-https/v"), 0, 3, u"Redirected\r\n"});
   rows.push_back(
       {"HTTPS to http", u"HTTPS" + Url("good", "/to-http/v").substr(5), lDowngrade, 0, {}});
+  // Sent as Windows would best-fit it, U+FF0F would fetch /app/version.txt.
+  rows.push_back({"look-alike slash",
+                  Url("good", "/app\uFF0Fversion.txt"),
+                  ERROR_INTERNET_INVALID_URL,
+                  0,
+                  {}});
 
   using Values = std::tuple<int32_t, int32_t, int32_t, std::u16string, std::u16string>;
   const auto published = [&] {
