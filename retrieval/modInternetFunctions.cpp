@@ -45,6 +45,25 @@ bool ShortOfDeclaredLength(HINTERNET request, size_t received) {
   return error == std::errc() && end == text + size && received < declared;
 }
 
+ResponseStatus StatusOf(HINTERNET request) {
+  ResponseStatus status;
+  DWORD code = 0;
+  DWORD size = sizeof code;
+  if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &size,
+                      nullptr)) {
+    return status;
+  }
+  status.code = code;
+  char text[256];
+  DWORD textSize = sizeof text;
+  if (HttpQueryInfoA(request, HTTP_QUERY_STATUS_TEXT, text, &textSize, nullptr)) {
+    ReceivedBytes reason;
+    reason.Append(text, std::min<size_t>(textSize, sizeof text));
+    status.reason = reason.ToText();
+  }
+  return status;
+}
+
 // True for a URL whose scheme is https, in any case (leading blanks skipped,
 // as a URL parser skips them).
 bool IsHttps(std::string_view url) {
@@ -144,7 +163,10 @@ int32_t Download(const std::u16string& strURL, int32_t lFlags, std::u16string& s
     result = ERROR_INTERNET_CONNECTION_ABORTED;
   }
   if (!ended) LetGoIfClosingReadsOut(hURL, hRoot);
-  if (result == 0) strData = bytes.ToText();
+  if (result == 0) {
+    strData = bytes.ToText();
+    if (control.status != nullptr) *control.status = StatusOf(hURL.Get());
+  }
   return result;
 }
 

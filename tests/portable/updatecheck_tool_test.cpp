@@ -1,6 +1,7 @@
 // The host tool's command line, its JSON, its exit status and its texts.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -234,6 +235,9 @@ TEST(UpdateCheckToolTest, TheComponentsOwnNumbersGetItsOwnTexts) {
       {51, "the update checker failed inside (Internal error)"},
       {223, "the version file is larger than 16 MiB; the download was stopped"},
       {12002, "the server did not answer in time"},
+      {12005,
+       "the URL is invalid, or cannot be sent exactly as written: percent-encode every character "
+       "that the system's ANSI code page lacks; nothing was sent"},
       {12040, "the https check was redirected to a URL that is not https; nothing was published"},
       {uceBusy, "the object is already processing a request; the new one was rejected"},
       {uceAsync, "the update checker could not start the request"},
@@ -378,13 +382,15 @@ TEST(UpdateCheckToolTest, DoctorSaysWhatAHostWillFind) {
 
 // The second fetch that explains a refusal, against the loopback server.
 TEST(UpdateCheckToolTest, ARefusedFileIsExplainedByASecondFetch) {
+  using Clock = std::chrono::steady_clock;
   test::LoopbackServer server;
   const std::string good = "/v.txt";
   server.Put(good, "file=" + server.Url("/elsewhere.txt") +
                        "\r\nmajor=2\r\nminor=0\r\nbuild=1\r\nupdate=u\r\nh\r\n");
+  const auto in10s = [] { return Clock::now() + std::chrono::seconds(10); };
   const auto lines = [&](const std::string& path) {
     const std::u16string url = server.UrlText(path);
-    return ExplainRefusal(url, FetchAgain(url, 10));
+    return ExplainRefusal(url, FetchAgain(url, in10s()));
   };
   const auto named = lines(good);
   ASSERT_EQ(named.size(), 1u);
@@ -399,10 +405,32 @@ TEST(UpdateCheckToolTest, ARefusedFileIsExplainedByASecondFetch) {
     EXPECT_EQ(explained[0], said);
     EXPECT_NE(explained[1].find("HTML page"), std::string::npos) << explained[1];
   }
-  const Fetched refused = FetchAgain(
-      Utf8ToText("http://127.0.0.1:" + std::to_string(server.RefusedPort()) + "/v.txt"), 10);
-  EXPECT_EQ(refused.error, 12029);
-  EXPECT_EQ(StatusLine(599, "Odd"), "599 Odd");
+  // The check's own download: its errors, its URL rule, and the run's
+  // deadline, which ends a trickle and leaves no time for a fetch at its end.
+  const size_t requests = server.RequestLines().size();
+  struct Refused {
+    std::u16string url;
+    Clock::duration left;
+    int32_t error;
+    bool skipped;
+  };
+  for (const Refused& r : std::vector<Refused>{
+           {Utf8ToText("http://127.0.0.1:" + std::to_string(server.RefusedPort()) + "/v.txt"),
+            std::chrono::seconds(10), 12029, false},
+           {server.UrlText("/a") + u"\uFF0Fv.txt", std::chrono::seconds(10), 12005, false},
+           {server.UrlText(good), std::chrono::milliseconds(900), 0, true},
+           {server.UrlText("/trickle?ms=50"), std::chrono::milliseconds(1500), 12002, false}}) {
+    SCOPED_TRACE(TextToUtf8(r.url));
+    const auto start = Clock::now();
+    const Fetched fetched = FetchAgain(r.url, start + r.left);
+    EXPECT_EQ(fetched.error, r.error);
+    EXPECT_EQ(fetched.skipped, r.skipped);
+    EXPECT_LT(Clock::now() - start, r.left + std::chrono::milliseconds(500));
+  }
+  const auto sent = server.RequestLines();
+  ASSERT_EQ(sent.size(), requests + 1) << "only the trickle was asked for";
+  EXPECT_EQ(sent.back().rfind("GET /trickle", 0), 0u) << sent.back();
+  EXPECT_EQ(StatusLine(599, u"Odd"), "599 Odd");
 }
 
 }  // namespace
