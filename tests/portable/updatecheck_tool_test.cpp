@@ -77,8 +77,10 @@ CheckReport Completed(int32_t error, std::optional<bool> upgrade,
   r.hostVersion = host;
   r.stage = CheckStage::kCompleted;
   r.error = error;
-  r.description = error == 0 ? u"" : u"A error \u00e9";
-  r.values = PublishedValues{2, 0, 15, u"http://x/new", u"line 1\r\nline \"2\"\r\n"};
+  r.description = error == 0 ? u"" : u"A error \u00e9\x1b[2J";
+  // What a server sent, escapes and bidirectional controls included.
+  r.values = PublishedValues{2, 0, 15, u"http://x/new\u202e\x1b]0;t\x07",
+                             u"line 1\r\nline \"2\"\r\nlone\rCR\x7f\u0085\u2066\n"};
   r.upgradeAvailable = upgrade;
   return r;
 }
@@ -101,8 +103,10 @@ TEST(UpdateCheckToolTest, WordingJsonAndExitStatusAfterEachOutcome) {
        std::nullopt,
        0,
        nullptr,
-       {"Published version: 2.0.15\n"},
-       {"Upgrade available"}},
+       {"Published version: 2.0.15\n", "Update URL: http://x/new\\u202e\\x1b]0;t\\x07\n",
+        "  line \"2\"\n  lone\\x0dCR\\x7f\\x85\\u2066\n"},
+       {"Upgrade available", "\x1b", "\r", "\x07", "\x7f", "\xc2\x85", "\xe2\x80\xae",
+        "\xe2\x81\xa6"}},
       {"same",
        0,
        std::array<int32_t, 3>{2, 0, 15},
@@ -140,7 +144,8 @@ TEST(UpdateCheckToolTest, WordingJsonAndExitStatusAfterEachOutcome) {
        std::array<int32_t, 3>{1, 0, 0},
        2,
        nullptr,
-       {"Check failed: error 12029", "Nothing was published by this check.\n"},
+       {"Check failed: error 12029", "  A error \xc3\xa9\\x1b[2J\n",
+        "Nothing was published by this check.\n"},
        {"Upgrade available", "2.0.15", "Published version", "Update URL", "Values held"}},
       {"failed, same values",
        uceInvalidFile,
@@ -167,7 +172,10 @@ TEST(UpdateCheckToolTest, WordingJsonAndExitStatusAfterEachOutcome) {
     EXPECT_EQ(json.size(), 9u) << c.name;
     EXPECT_EQ(json["error"], c.error) << c.name;
     EXPECT_EQ(json["major"], 2) << c.name;
-    EXPECT_EQ(json["versionHistory"], "line 1\r\nline \"2\"\r\n") << c.name;
+    // Exact: JSON escapes what it must.
+    EXPECT_EQ(json["updateURL"], "http://x/new\u202e\x1b]0;t\x07") << c.name;
+    EXPECT_EQ(json["versionHistory"], "line 1\r\nline \"2\"\r\nlone\rCR\x7f\u0085\u2066\n")
+        << c.name;
     if (c.publishedIs) {
       EXPECT_EQ(json["publishedIs"], c.publishedIs) << c.name;
       EXPECT_EQ(json["upgradeAvailable"], c.status != 0 || std::string(c.publishedIs) != "same")
@@ -178,7 +186,14 @@ TEST(UpdateCheckToolTest, WordingJsonAndExitStatusAfterEachOutcome) {
     }
   }
   EXPECT_EQ(nlohmann::json::parse(ReportJson(Completed(12029, true)))["description"],
-            "A error \xc3\xa9");
+            "A error \xc3\xa9\x1b[2J");
+  // The explanation and the stderr line carry a server's reason phrase.
+  CheckReport invalid = Completed(uceInvalidFile, std::nullopt);
+  invalid.explanation = {"the server answered " + StatusLine(599, u"\u202eOdd\x1b[2J")};
+  EXPECT_NE(ReportText(invalid).find("  Why: the server answered 599 \\u202eOdd\\x1b[2J\n"),
+            std::string::npos)
+      << ReportText(invalid);
+  EXPECT_EQ(FailureLine(invalid).find('\x1b'), std::string::npos) << FailureLine(invalid);
 
   CheckReport refused;
   refused.stage = CheckStage::kStartRefused;
