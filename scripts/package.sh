@@ -197,8 +197,8 @@ fi
 # are in the source tree.
 write_kit() {
   local gen=$build/server example files=()
-  for example in cpp/check_for_update.cpp scripts/check_for_update.vbs \
-      scripts/check_for_update.js installer/ExampleApp.wxs installer/example_app.cpp \
+  for example in cpp/check_for_update.cpp csharp/CheckForUpdate.cs csharp/UpdateChecker.cs \
+      scripts/check_for_update.vbs scripts/check_for_update.js installer/ExampleApp.wxs installer/example_app.cpp \
       installer/build.sh installer/versioned_files.py; do
     files+=("examples/$example=examples/$example")
   done

@@ -39,7 +39,8 @@ int Run(const std::vector<std::string>& args) {
   }
   const ParsedOptions parsed = ParseCheckOptions(args);
   if (parsed.help) {
-    std::printf("%s\n%s\n", UsageText().c_str(), FileCommandsUsage().c_str());
+    std::printf("%s\n%s\n\n%s", UsageText().c_str(), FileCommandsUsage().c_str(),
+                CheckHelpText().c_str());
     return 0;
   }
   if (!parsed.options) {

@@ -203,6 +203,10 @@ build_from_kit() {
 }
 check "the C++ example builds from the kit alone" build_from_kit
 check "and checks through the installed server" read_published "$(win "$work/kit/$kit")\\check_for_update.exe"
+build_csharp_from_kit() {
+  (cd "$work/kit/$kit" && eval "$(grep '^mcs ' README.txt)")
+}
+check "the C# example compiles from the kit alone" build_csharp_from_kit
 
 echo "=== shared: the last removal; products removed in the order installed ==="
 check "the older package uninstalls" msi /x "$(win "$old_msi")"

@@ -68,15 +68,18 @@ std::string ReportJson(const CheckReport& report) {
   json["error"] = report.error;
   json["description"] = TextToUtf8(report.description);
   if (report.values) {
-    json["major"] = report.values->major;
-    json["minor"] = report.values->minor;
-    json["build"] = report.values->build;
-    json["updateURL"] = TextToUtf8(report.values->updateURL);
-    json["versionHistory"] = TextToUtf8(report.values->versionHistory);
-    // After a failed check nothing was published to compare with.
-    json["upgradeAvailable"] = report.upgradeAvailable && report.error == 0
-                                   ? nlohmann::ordered_json(*report.upgradeAvailable)
-                                   : nullptr;
+    // After a failed check nothing was published: what the object still
+    // holds came from no file of this check, and would read as a version.
+    const bool published = report.error == 0;
+    const auto value = [published](auto v) {
+      return published ? nlohmann::ordered_json(v) : nlohmann::ordered_json(nullptr);
+    };
+    json["major"] = value(report.values->major);
+    json["minor"] = value(report.values->minor);
+    json["build"] = value(report.values->build);
+    json["updateURL"] = value(TextToUtf8(report.values->updateURL));
+    json["versionHistory"] = value(TextToUtf8(report.values->versionHistory));
+    json["upgradeAvailable"] = report.upgradeAvailable ? value(*report.upgradeAvailable) : nullptr;
     const auto order = PublishedIs(report);
     json["publishedIs"] = order ? nlohmann::ordered_json(OrderName(*order)) : nullptr;
   }
