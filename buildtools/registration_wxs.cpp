@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "com/com_ptr.h"
@@ -37,6 +38,7 @@ struct Scope {
   const wchar_t* standardFolder;     // the system folder the checker's folders go in
   std::vector<Folder> folders;       // below it, outermost first; the last holds the files
   const wchar_t* componentGuids[4];  // folders, server, 32-bit view entries, tool
+  const wchar_t* appIdGuid;          // the AppID's entries: machine-wide only
 };
 
 // Component codes name these folders and these resources: a version whose
@@ -48,7 +50,8 @@ const Scope kMachine = {
     L"CommonFiles64Folder",
     {{L"QELCompanyDir", L"QEL"}, {L"QELUpdateCheckDir", L"Update Checker"}},
     {L"2995B667-01A7-49D3-8D9D-BC1277A1CF81", L"5CBBD97E-FA58-4B3B-B359-14D36BDA2DC8",
-     L"87E8F81E-F374-4353-8A41-FCED60685C36", L"CEAFD1F1-70A1-4F3E-A9F8-90A792FFA4B7"}};
+     L"87E8F81E-F374-4353-8A41-FCED60685C36", L"CEAFD1F1-70A1-4F3E-A9F8-90A792FFA4B7"},
+    L"458CEA83-5F72-469B-9193-B6A8813169F5"};
 // Per user, the counterpart of Common Files: %LOCALAPPDATA%\Programs\Common.
 const Scope kUser = {
     L"HKCU",
@@ -60,7 +63,8 @@ const Scope kUser = {
      {L"QELCompanyDir", L"QEL"},
      {L"QELUpdateCheckDir", L"Update Checker"}},
     {L"EB1C1935-16CC-4DF9-9303-4F4D3E45BFEB", L"8CE88F84-8D4F-4E02-BEEE-51DA2F737E73",
-     L"122AD0B4-9811-4D4C-BF31-627C7F469A07", L"D6A2DA20-59D9-4E37-AAB9-D6D2C8ADD9E1"}};
+     L"122AD0B4-9811-4D4C-BF31-627C7F469A07", L"D6A2DA20-59D9-4E37-AAB9-D6D2C8ADD9E1"},
+    nullptr};
 
 std::wstring Xml(const std::wstring& text) {
   std::wstring out;
@@ -105,8 +109,21 @@ std::wstring Formatted(const std::wstring& text) {
   return Xml(out);
 }
 
+// A binary value as WiX writes it: two hexadecimal digits a byte.
+std::wstring Hex(const std::vector<BYTE>& bytes) {
+  std::wstring out;
+  for (const BYTE b : bytes) {
+    wchar_t digits[3] = {};
+    swprintf(digits, 3, L"%02X", b);
+    out += digits;
+  }
+  return out;
+}
+
+// The entries of one registry view. A component without a file needs a
+// registry value as its key path: the first, if `keyPath`.
 std::wstring RegistryValues(const Scope& scope, const std::vector<RegistryEntry>& entries,
-                            RegistryView view) {
+                            RegistryView view, bool keyPath) {
   std::wstring out;
   bool first = true;
   for (const RegistryEntry& entry : entries) {
@@ -114,9 +131,12 @@ std::wstring RegistryValues(const Scope& scope, const std::vector<RegistryEntry>
     out += L"        <RegistryValue Root=\"" + std::wstring(scope.root) + L"\" Key=\"" +
            Formatted(scope.keyPrefix + entry.key) + L"\"";
     if (!entry.name.empty()) out += L" Name=\"" + Formatted(entry.name) + L"\"";
-    out += L" Type=\"string\" Value=\"" + Formatted(entry.value) + L"\"";
-    // A component without a file needs a registry value as its key path.
-    if (view == RegistryView::Wow32 && first) out += L" KeyPath=\"yes\"";
+    if (const auto* text = std::get_if<std::wstring>(&entry.value)) {
+      out += L" Type=\"string\" Value=\"" + Formatted(*text) + L"\"";
+    } else {
+      out += L" Type=\"binary\" Value=\"" + Hex(std::get<std::vector<BYTE>>(entry.value)) + L"\"";
+    }
+    if (keyPath && first) out += L" KeyPath=\"yes\"";
     out += L"/>\n";
     first = false;
   }
@@ -138,7 +158,17 @@ std::wstring Directories(const Scope& scope) {
          L"      </Directory>\n    </DirectoryRef>\n";
 }
 
-std::wstring Fragment(const Scope& scope, const std::vector<RegistryEntry>& entries) {
+// Who may start the server, in a component of its own: the server's
+// components keep the resources their codes were given for.
+std::wstring AppIdComponent(const Scope& scope, const std::vector<RegistryEntry>& appIdEntries) {
+  if (!scope.appIdGuid) return {};
+  return L"      <Component Id=\"QELUpdateCheckAppId\" Guid=\"" + std::wstring(scope.appIdGuid) +
+         L"\" Win64=\"yes\">\n" + RegistryValues(scope, appIdEntries, RegistryView::Native, true) +
+         L"      </Component>\n";
+}
+
+std::wstring Fragment(const Scope& scope, const std::vector<RegistryEntry>& entries,
+                      const std::vector<RegistryEntry>& appIdEntries) {
   const std::wstring top = scope.folders.front().id;
   std::wstring path = L"[" + std::wstring(scope.standardFolder) + L"]";
   for (const Folder& folder : scope.folders) path += std::wstring(folder.name) + L"\\";
@@ -162,7 +192,9 @@ std::wstring Fragment(const Scope& scope, const std::vector<RegistryEntry>& entr
       L"     group QELUpdateCheck from a feature and sets the preprocessor variable\n"
       L"     QELBinDir to the folder holding both executables. A package built\n"
       L"     with wixl then needs versioned_files.py (examples/installer/) for\n"
-      L"     QELServerExe and QELToolExe: wixl leaves them unversioned. -->\n"
+      L"     QELServerExe and QELToolExe: wixl leaves them unversioned; and\n"
+      L"     binary_values.py for the fragment: wixl writes binary values as text.\n"
+      L"     -->\n"
       L"<Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">\n"
       L"  <Fragment>\n" +
       Directories(scope) + L"    <DirectoryRef Id=\"" + top +
@@ -185,24 +217,26 @@ std::wstring Fragment(const Scope& scope, const std::vector<RegistryEntry>& entr
       L"\" Win64=\"yes\">\n"
       L"        <File Id=\"QELServerExe\" Name=\"QELUpdateCheck1_1.exe\" "
       L"Source=\"$(var.QELBinDir)/QELUpdateCheck1_1.exe\" KeyPath=\"yes\"/>\n" +
-      RegistryValues(scope, entries, RegistryView::Native) +
+      RegistryValues(scope, entries, RegistryView::Native, false) +
       L"      </Component>\n"
       L"      <Component Id=\"QELUpdateCheckServer32\" Guid=\"" +
       scope.componentGuids[2] + L"\" Win64=\"no\">\n" +
-      RegistryValues(scope, entries, RegistryView::Wow32) +
+      RegistryValues(scope, entries, RegistryView::Wow32, true) +
       L"      </Component>\n"
       L"      <Component Id=\"QELUpdateCheckTool\" Guid=\"" +
       scope.componentGuids[3] +
       L"\" Win64=\"yes\">\n"
       L"        <File Id=\"QELToolExe\" Name=\"updatecheck.exe\" "
       L"Source=\"$(var.QELBinDir)/updatecheck.exe\" KeyPath=\"yes\"/>\n"
-      L"      </Component>\n"
+      L"      </Component>\n" +
+      AppIdComponent(scope, appIdEntries) +
       L"    </DirectoryRef>\n"
       L"    <ComponentGroup Id=\"QELUpdateCheck\">\n"
       L"      <ComponentRef Id=\"QELUpdateCheckFolders\"/>\n"
       L"      <ComponentRef Id=\"QELUpdateCheckServer\"/>\n"
       L"      <ComponentRef Id=\"QELUpdateCheckServer32\"/>\n"
-      L"      <ComponentRef Id=\"QELUpdateCheckTool\"/>\n"
+      L"      <ComponentRef Id=\"QELUpdateCheckTool\"/>\n" +
+      (scope.appIdGuid ? L"      <ComponentRef Id=\"QELUpdateCheckAppId\"/>\n" : L"") +
       L"    </ComponentGroup>\n"
       L"  </Fragment>\n"
       L"</Wix>\n";
@@ -229,8 +263,11 @@ int Run(int argc, wchar_t** argv) {
   std::vector<RegistryEntry> entries = ClassEntries(paths);
   hr = LibraryEntries(*library.Get(), paths, entries);
   if (FAILED(hr)) return Fail(L"cannot read the server's type library", hr);
+  std::vector<RegistryEntry> appIdEntries;
+  if (scope.appIdGuid) hr = AppIdEntries(appIdEntries);
+  if (FAILED(hr)) return Fail(L"cannot make the AppID's entries", hr);
 
-  const std::wstring text = Fragment(scope, entries);
+  const std::wstring text = Fragment(scope, entries, appIdEntries);
   const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
                                        nullptr, 0, nullptr, nullptr);
   std::string bytes(static_cast<size_t>(size), '\0');

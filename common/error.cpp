@@ -1,5 +1,6 @@
 #include "common/error.h"
 
+#include <new>
 #include <utility>
 
 #include "common/text.h"
@@ -18,6 +19,18 @@ Error::Error(int32_t number, std::u16string source, std::u16string description,
 void Raise(int32_t number, std::u16string source, std::u16string description,
            std::u16string helpFile, int32_t helpContext) {
   throw Error(number, std::move(source), std::move(description), std::move(helpFile), helpContext);
+}
+
+int32_t NumberOf(const std::exception_ptr& raised) noexcept {
+  try {
+    std::rethrow_exception(raised);
+  } catch (const Error& error) {
+    return error.Number();
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  } catch (...) {
+    return kErrInternal;
+  }
 }
 
 }  // namespace qel

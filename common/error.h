@@ -34,6 +34,10 @@ class Error : public std::exception {
 [[noreturn]] void Raise(int32_t number, std::u16string source, std::u16string description,
                         std::u16string helpFile = {}, int32_t helpContext = 0);
 
+// The number of what was raised: an Error's own, kErrOutOfMemory for a
+// failed allocation, kErrInternal for anything else.
+int32_t NumberOf(const std::exception_ptr& raised) noexcept;
+
 // Numbers of the runtime errors the component raises itself, as the Basic
 // runtime numbers them: a number beyond 32 bits, no memory, and a failure
 // that carries no number of its own.

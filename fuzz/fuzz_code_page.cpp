@@ -1,6 +1,7 @@
 // The Linux stand-in's ANSI code page conversions against Windows-1252 as
-// published: one unit per byte and back, '?' (or the caller's default) for a
-// unit without a byte, and no write past a buffer of the size the caller gave.
+// published: one unit per byte and back, a look-alike's ASCII byte unless
+// WC_NO_BEST_FIT_CHARS, '?' (or the caller's default) for any other unit
+// without a byte, and no write past a buffer of the size the caller gave.
 //
 // Input: the bytes to decode; read again as UTF-16 (low byte first) it is the
 // text to encode. Its first byte picks the too-small buffer sizes, and an odd
@@ -89,21 +90,28 @@ void CheckEncoding(const std::u16string& text, const char* defaultChar, uint8_t 
   const int needed = WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr);
   Check(needed == length, "text to bytes: not one byte per unit");
 
-  auto bytes = Exact<char>(text.size());
-  BOOL usedDefault = 2;
-  const int written =
-      WideCharToMultiByte(CP_ACP, 0, wide, length, bytes.get(), length, defaultChar, &usedDefault);
-  Check(written == length, "text to bytes: conversion and size query differ");
-  const char fallback = defaultChar != nullptr ? *defaultChar : '?';
-  bool anyUnmapped = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const std::optional<uint8_t> byte = qel::fuzz::Windows1252Byte(text[i]);
-    anyUnmapped = anyUnmapped || !byte;
-    const char expected = byte ? static_cast<char>(*byte) : fallback;
-    Check(bytes[i] == expected, "text to bytes: wrong byte",
-          [&] { return Where(i) + " for " + qel::fuzz::Shown(text.substr(i, 1)); });
+  // Best-fit, then not: a look-alike goes as its ASCII byte, or as the
+  // default character and counted as lost.
+  for (const DWORD flags : {DWORD{0}, DWORD{WC_NO_BEST_FIT_CHARS}}) {
+    auto bytes = Exact<char>(text.size());
+    BOOL usedDefault = 2;
+    const int written = WideCharToMultiByte(CP_ACP, flags, wide, length, bytes.get(), length,
+                                            defaultChar, &usedDefault);
+    Check(written == length, "text to bytes: conversion and size query differ");
+    const char fallback = defaultChar != nullptr ? *defaultChar : '?';
+    bool anyUnmapped = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      std::optional<uint8_t> byte = qel::fuzz::Windows1252Byte(text[i]);
+      if (!byte && flags == 0) byte = qel::fuzz::Windows1252LookAlike(text[i]);
+      anyUnmapped = anyUnmapped || !byte;
+      const char expected = byte ? static_cast<char>(*byte) : fallback;
+      Check(bytes[i] == expected, "text to bytes: wrong byte", [&] {
+        return Where(i) + " for " + qel::fuzz::Shown(text.substr(i, 1)) + ", flags " +
+               std::to_string(flags);
+      });
+    }
+    Check(usedDefault == (anyUnmapped ? TRUE : FALSE), "text to bytes: wrong default-used flag");
   }
-  Check(usedDefault == (anyUnmapped ? TRUE : FALSE), "text to bytes: wrong default-used flag");
 
   if (text.size() >= 2) {
     const std::size_t capacity = text.size() - 1 - shortBy % (text.size() - 1);

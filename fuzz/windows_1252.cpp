@@ -67,4 +67,13 @@ std::optional<uint8_t> Windows1252Byte(char16_t unit) {
   return static_cast<uint8_t>(bytes[unit]);
 }
 
+std::optional<uint8_t> Windows1252LookAlike(char16_t unit) {
+  constexpr char16_t kFullwidthOffset = 0xFF01 - 0x21;
+  if (unit >= 0xFF01 && unit <= 0xFF5E && unit != 0xFF1F) {
+    return static_cast<uint8_t>(unit - kFullwidthOffset);
+  }
+  if (unit == 0x2215) return static_cast<uint8_t>('/');
+  return std::nullopt;
+}
+
 }  // namespace qel::fuzz

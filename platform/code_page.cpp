@@ -1,7 +1,8 @@
 // The stand-in's ANSI code page: Windows-1252, mapped byte for byte as
-// Windows maps it. Only what the component asks of it: CP_ACP without
-// flags, with Win32's sizes and failures, so that code that runs here
-// behaves as it will on Windows.
+// Windows maps it, best-fit look-alikes included. Only what the component
+// asks of it: CP_ACP, with no flags but WC_NO_BEST_FIT_CHARS, with Win32's
+// sizes and failures, so that code that runs here behaves as it will on
+// Windows.
 #include <windows.h>
 
 #include <climits>
@@ -46,6 +47,16 @@ int EncodeAnsi(char16_t unit) {
   for (int i = 0; i < 32; ++i) {
     if (kHigh1252[i] == unit) return 0x80 + i;
   }
+  return -1;
+}
+
+// The ASCII byte Windows sends for a unit that only looks like it (its
+// best fit), or -1. Of Windows' table, the look-alikes that change what a
+// URL names: the fullwidth forms of ASCII (but U+FF1F, which the table
+// leaves to the default character) and the division slash.
+int BestFitAnsi(char16_t unit) {
+  if (unit >= 0xFF01 && unit <= 0xFF5E && unit != 0xFF1F) return unit - 0xFF01 + 0x21;
+  if (unit == 0x2215) return '/';
   return -1;
 }
 
@@ -101,8 +112,9 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
   return result;
 }
 
-// Unmapped units become the default character, never a look-alike (Windows
-// would send U+0100 as 'A'), so that a URL cannot silently change its meaning.
+// Without WC_NO_BEST_FIT_CHARS a look-alike is sent as the byte it looks
+// like, and the conversion does not count as lossy; any other unit without a
+// byte becomes the default character.
 int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
                         LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
                         LPBOOL lpUsedDefaultChar) {
@@ -110,13 +122,15 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
       cbMultiByte < 0 || (lpMultiByteStr == nullptr && cbMultiByte > 0)) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
-  if (dwFlags != 0) return Fail(ERROR_INVALID_FLAGS);
+  if ((dwFlags & ~WC_NO_BEST_FIT_CHARS) != 0) return Fail(ERROR_INVALID_FLAGS);
+  const bool bestFit = (dwFlags & WC_NO_BEST_FIT_CHARS) == 0;
   const size_t length =
       cchWideChar == -1 ? WideLength(lpWideCharStr) + 1 : static_cast<size_t>(cchWideChar);
   const char defaultChar = lpDefaultChar != nullptr ? *lpDefaultChar : '?';
   bool usedDefault = false;
   for (size_t i = 0; i < length; ++i) {
-    const int byte = EncodeAnsi(lpWideCharStr[i]);
+    int byte = EncodeAnsi(lpWideCharStr[i]);
+    if (byte < 0 && bestFit) byte = BestFitAnsi(lpWideCharStr[i]);
     usedDefault = usedDefault || byte < 0;
     if (cbMultiByte > 0 && i < static_cast<size_t>(cbMultiByte)) {
       lpMultiByteStr[i] = byte < 0 ? defaultChar : static_cast<char>(byte);

@@ -3,8 +3,6 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include <new>
-
 #include "common/error.h"
 #include "retrieval/modInternetFunctions.h"
 
@@ -12,18 +10,6 @@ namespace qel {
 namespace {
 
 constexpr int32_t kTriggerDelayMs = 10;
-
-int32_t NumberOf(const std::exception_ptr& raised) {
-  try {
-    std::rethrow_exception(raised);
-  } catch (const Error& error) {
-    return error.Number();
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  } catch (...) {
-    return kErrInternal;
-  }
-}
 
 }  // namespace
 

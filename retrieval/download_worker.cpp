@@ -12,11 +12,13 @@
 namespace qel {
 
 std::shared_ptr<DownloadWorker> DownloadWorker::Start(std::u16string url, int32_t flags,
-                                                      std::chrono::milliseconds wait, Done done) {
+                                                      std::chrono::milliseconds wait, Done done,
+                                                      bool withStatus) {
   std::shared_ptr<DownloadWorker> worker(new DownloadWorker());
   worker->m_strURL = std::move(url);
   worker->m_lFlags = flags;
   worker->m_wait = wait;
+  worker->m_bWithStatus = withStatus;
   worker->m_done = std::move(done);
   worker->m_cMailbox = modTimer::Mailbox();
   if (!worker->m_cMailbox) Raise(kErrOutOfMemory, kRuntimeSource, u"Out of memory");
@@ -36,8 +38,9 @@ void DownloadWorker::Abandon() noexcept {
 std::function<void()> DownloadWorker::Run() noexcept {
   Outcome outcome;
   try {
-    outcome.result =
-        modInternetFunctions::DownloadURL(m_strURL, m_lFlags, outcome.text, {m_wait, &m_gate});
+    outcome.result = modInternetFunctions::DownloadURL(
+        m_strURL, m_lFlags, outcome.text,
+        {m_wait, &m_gate, m_bWithStatus ? &outcome.status : nullptr});
   } catch (...) {
     outcome.text.clear();
     outcome.error = std::current_exception();

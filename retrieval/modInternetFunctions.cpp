@@ -6,12 +6,14 @@
 #include <algorithm>
 #include <charconv>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "common/error.h"
 #include "retrieval/clsErrorCache.h"
 #include "retrieval/download_gate.h"
+#include "retrieval/exact_ansi.h"
 #include "retrieval/internet_handle.h"
 #include "retrieval/received_bytes.h"
 
@@ -19,16 +21,6 @@ namespace qel::modInternetFunctions {
 namespace {
 
 constexpr DWORD kReadSize = 256;
-
-std::string TextToAnsi(const std::u16string& text) {
-  if (text.empty()) return {};
-  const auto* wide = reinterpret_cast<LPCWSTR>(text.data());
-  const int length = static_cast<int>(text.size());
-  const int size = WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr);
-  std::string ansi(static_cast<size_t>(size), '\0');
-  if (size > 0) WideCharToMultiByte(CP_ACP, 0, wide, length, ansi.data(), size, nullptr, nullptr);
-  return ansi;
-}
 
 int32_t LastError() { return static_cast<int32_t>(GetLastError()); }
 
@@ -51,6 +43,25 @@ bool ShortOfDeclaredLength(HINTERNET request, size_t received) {
   uint64_t declared = 0;
   const auto [end, error] = std::from_chars(text, text + size, declared);
   return error == std::errc() && end == text + size && received < declared;
+}
+
+ResponseStatus StatusOf(HINTERNET request) {
+  ResponseStatus status;
+  DWORD code = 0;
+  DWORD size = sizeof code;
+  if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &size,
+                      nullptr)) {
+    return status;
+  }
+  status.code = code;
+  char text[256];
+  DWORD textSize = sizeof text;
+  if (HttpQueryInfoA(request, HTTP_QUERY_STATUS_TEXT, text, &textSize, nullptr)) {
+    ReceivedBytes reason;
+    reason.Append(text, std::min<size_t>(textSize, sizeof text));
+    status.reason = reason.ToText();
+  }
+  return status;
 }
 
 // True for a URL whose scheme is https, in any case (leading blanks skipped,
@@ -99,12 +110,18 @@ constexpr auto kGivenUp = static_cast<int32_t>(ERROR_INTERNET_OPERATION_CANCELLE
 int32_t Download(const std::u16string& strURL, int32_t lFlags, std::u16string& strData,
                  const DownloadControl& control) {
   strData.clear();
+  // A URL that would not be sent as it is written is refused before
+  // anything is opened: a character the code page lacks would go as '?' or
+  // a look-alike, naming another path or host, and a NUL would end it.
+  const std::optional<std::string> ansiURL =
+      strURL.find(u'\0') == std::u16string::npos ? ExactAnsi(strURL) : std::nullopt;
+  if (!ansiURL) return static_cast<int32_t>(ERROR_INTERNET_INVALID_URL);
+  const std::string& url = *ansiURL;
   InternetHandle hRoot(
       InternetOpenA("vb wininet", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!hRoot) return LastError();
   SetTimeouts(hRoot.Get(), control.wait);
 
-  const std::string url = TextToAnsi(strURL);
   InternetHandle hURL;
   int32_t result = 0;
   const bool opened = GatedCall(control.gate, hRoot, hURL, [&] {
@@ -146,7 +163,10 @@ int32_t Download(const std::u16string& strURL, int32_t lFlags, std::u16string& s
     result = ERROR_INTERNET_CONNECTION_ABORTED;
   }
   if (!ended) LetGoIfClosingReadsOut(hURL, hRoot);
-  if (result == 0) strData = bytes.ToText();
+  if (result == 0) {
+    strData = bytes.ToText();
+    if (control.status != nullptr) *control.status = StatusOf(hURL.Get());
+  }
   return result;
 }
 

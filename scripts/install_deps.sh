@@ -8,7 +8,7 @@ packages=(
   cmake ninja-build g++ clang python3 curl
   libcurl4-openssl-dev libssl-dev nlohmann-json3-dev googletest openssl
   wine64 wine mingw-w64 mingw-w64-tools g++-mingw-w64-x86-64-posix libwine-dev
-  wixl msitools osslsigncode python3-olefile
+  wixl msitools osslsigncode python3-olefile mono-mcs
 )
 # ThreadSanitizer and libFuzzer need the runtime of the clang that builds
 # them; without a clang yet, the default one's, as the clang package is.

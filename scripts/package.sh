@@ -180,6 +180,8 @@ package() {
   # with wixl and carrying the checker needs (see examples/installer/).
   examples/installer/versioned_files.py "$out" QELServerExe="$stage/bin/QELUpdateCheck1_1.exe" \
     QELToolExe="$stage/bin/updatecheck.exe"
+  # And writes the fragment's binary values as text: the other such step.
+  examples/installer/binary_values.py "$out" "$stage/$fragment"
   # wixl's clock times and random package code, made reproducible; last, so
   # that the package code follows from everything else in the package.
   /usr/bin/python3 buildtools/installer/summary_info.py "$out" "$SOURCE_DATE_EPOCH" "$code"
@@ -195,9 +197,9 @@ fi
 # are in the source tree.
 write_kit() {
   local gen=$build/server example files=()
-  for example in cpp/check_for_update.cpp scripts/check_for_update.vbs \
-      scripts/check_for_update.js installer/ExampleApp.wxs installer/example_app.cpp \
-      installer/build.sh installer/versioned_files.py; do
+  for example in cpp/check_for_update.cpp csharp/CheckForUpdate.cs csharp/UpdateChecker.cs \
+      scripts/check_for_update.vbs scripts/check_for_update.js installer/ExampleApp.wxs installer/example_app.cpp \
+      installer/build.sh installer/versioned_files.py installer/binary_values.py; do
     files+=("examples/$example=examples/$example")
   done
   sed "s/@VERSION@/$version/g" buildtools/kit/README.txt >"$stage/README.txt"

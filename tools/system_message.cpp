@@ -57,6 +57,9 @@ constexpr std::pair<int32_t, const char*> kComponentMessages[] = {
     {kErrInternal, "the update checker failed inside (Internal error)"},
     {223, "the version file is larger than 16 MiB; the download was stopped"},
     {12002, "the server did not answer in time"},
+    {12005,
+     "the URL is invalid, or cannot be sent exactly as written: percent-encode every character "
+     "that the system's ANSI code page lacks; nothing was sent"},
     {12040, "the https check was redirected to a URL that is not https; nothing was published"},
     {uceBusy, "the object is already processing a request; the new one was rejected"},
     {uceAsync, "the update checker could not start the request"},

@@ -14,6 +14,7 @@
 #include "tools/publish/file_commands.h"
 #include "tools/publish/refusal_explanation.h"
 #include "tools/version_command.h"
+#include "trigger/modTimer.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -38,7 +39,8 @@ int Run(const std::vector<std::string>& args) {
   }
   const ParsedOptions parsed = ParseCheckOptions(args);
   if (parsed.help) {
-    std::printf("%s\n%s\n", UsageText().c_str(), FileCommandsUsage().c_str());
+    std::printf("%s\n%s\n\n%s", UsageText().c_str(), FileCommandsUsage().c_str(),
+                CheckHelpText().c_str());
     return 0;
   }
   if (!parsed.options) {
@@ -47,12 +49,19 @@ int Run(const std::vector<std::string>& args) {
     return 2;
   }
   const CheckOptions& options = *parsed.options;
-  CheckReport report = RunCheck(options);
+  // --timeout bounds the whole run, the check and its explanation alike.
+  const Deadline deadline = RunDeadline(options);
+  CheckReport report = RunCheck(options, deadline);
   report.hostVersion = options.version;
   if (report.stage == CheckStage::kCompleted && report.error == qel::uceInvalidFile) {
     // The object's outcome stands; a fetch of our own only says why.
     const std::u16string url = qel::Utf8ToText(options.url);
-    report.explanation = ExplainRefusal(url, FetchAgain(url, options.timeoutSeconds));
+    report.explanation = ExplainRefusal(url, FetchAgain(url, deadline));
+#ifdef _WIN32
+    // Joins the download thread that is done; one given up at the deadline
+    // is left to end with the process.
+    qel::modTimer::EndThread();
+#endif
   }
   const std::string out = options.json ? ReportJson(report) + "\n" : ReportText(report);
   std::fwrite(out.data(), 1, out.size(), stdout);

@@ -25,5 +25,7 @@ wixl -a x64 -D QELBinDir=bin -D ExampleBinDir="$(realpath --relative-to="$here" 
 # then never replace an older shared copy (see versioned_files.py).
 "$here/versioned_files.py" "$out/ExampleApp.msi.part" \
   QELServerExe="$packages/bin/QELUpdateCheck1_1.exe" QELToolExe="$packages/bin/updatecheck.exe"
+# wixl writes the fragment's binary values (who may start the server) as text.
+"$here/binary_values.py" "$out/ExampleApp.msi.part" "$packages/QELUpdateCheck-fragment.wxs"
 mv "$out/ExampleApp.msi.part" "$out/ExampleApp.msi"
 echo "$out/ExampleApp.msi"

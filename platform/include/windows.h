@@ -133,8 +133,10 @@ LRESULT DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 #define DispatchMessage DispatchMessageW
 #define PostThreadMessage PostThreadMessageW
 
-// ANSI code page conversions; CP_ACP is Windows-1252, and no flags are taken.
+// ANSI code page conversions; CP_ACP is Windows-1252, and the one flag taken
+// is WC_NO_BEST_FIT_CHARS.
 inline constexpr UINT CP_ACP = 0;
+inline constexpr DWORD WC_NO_BEST_FIT_CHARS = 0x00000400;
 inline constexpr DWORD ERROR_ARITHMETIC_OVERFLOW = 534;
 inline constexpr DWORD ERROR_INVALID_FLAGS = 1004;
 UINT GetACP();

@@ -1,15 +1,16 @@
 // The connection point through which UpdateCheck raises UpdateCheckComplete to
-// its hosts' sinks. It lives on the object's thread; the calls to the sinks
-// are made by the couriers (server/process/event_couriers.h), in the order
-// things happened here, so that no handler holds up the object's thread.
+// its hosts' sinks. It lives on the object's thread; its table of sinks is
+// shared with the couriers (server/process/event_couriers.h), which make the
+// calls to each sink in the order things happened here, so that no handler
+// holds up the object's thread.
 #pragma once
 
 #include <windows.h>
 
 #include <ocidl.h>
 
+#include <chrono>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 
@@ -27,8 +28,9 @@ class EventConnectionPoint final : public IConnectionPoint {
   EventConnectionPoint(const EventConnectionPoint&) = delete;
   EventConnectionPoint& operator=(const EventConnectionPoint&) = delete;
 
-  // Takes a route of `couriers` for this object's events.
-  HRESULT Initialize(EventCouriers& couriers) noexcept;
+  // Takes a table of `couriers` for this object's sinks; a sink may turn
+  // calls away for `refusalLimit` before it counts as gone.
+  HRESULT Initialize(EventCouriers& couriers, std::chrono::milliseconds refusalLimit) noexcept;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
   ULONG STDMETHODCALLTYPE AddRef() override { return m_container.AddRef(); }
@@ -41,22 +43,17 @@ class EventConnectionPoint final : public IConnectionPoint {
   HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** out) override;
 
   // Hands UpdateCheckComplete over for every sink connected now, and returns.
-  // A sink that fails is passed over; one whose host has gone away is
-  // disconnected. Nothing a sink does comes back to the caller.
+  // A sink that fails is passed over; one whose host has gone away, or that
+  // turns the call away for longer than the limit, is disconnected. Nothing
+  // a sink does comes back to the caller.
   void Fire(int32_t lErrorNumber, const std::u16string& strErrorDescription) noexcept;
 
   // Lets go of every sink.
   void Clear() noexcept;
 
  private:
-  // Disconnects the sinks that the couriers found gone.
-  void DropGone() noexcept;
-
   IConnectionPointContainer& m_container;
-  EventCouriers* m_couriers = nullptr;
-  std::shared_ptr<EventCouriers::Route> m_route;
-  // The sinks as this thread holds them, for enumeration and cookies.
-  std::map<DWORD, ComPtr<IDispatch>> m_sinks;
+  std::unique_ptr<EventCouriers::Sinks> m_sinks;
   DWORD m_lastCookie = 0;
 };
 

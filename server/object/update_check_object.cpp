@@ -77,7 +77,8 @@ UpdateCheckObject::~UpdateCheckObject() {
 
 HRESULT UpdateCheckObject::Initialize(ITypeLib& library, CheckLimits limits,
                                       EventCouriers& couriers) {
-  HRESULT hr = m_connectionPoint.Initialize(couriers);
+  // A host may turn its event away while busy for as long as a check may take.
+  HRESULT hr = m_connectionPoint.Initialize(couriers, limits.download);
   if (SUCCEEDED(hr)) hr = TypeInfoOf(library, IID__UpdateCheck, m_dispatchInfo);
   if (SUCCEEDED(hr)) hr = InterfaceSideOf(m_dispatchInfo, m_interfaceInfo);
   if (SUCCEEDED(hr)) hr = TypeInfoOf(library, CLSID_UpdateCheck, m_classInfo);

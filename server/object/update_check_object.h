@@ -32,7 +32,7 @@ class UpdateCheckObject final : public _UpdateCheck,
   // Makes an object on the calling thread, which must run a message loop for
   // as long as the object lives. `onDestroyed` runs on that thread when the
   // last reference has gone.
-  // Its events travel through a route of `couriers`.
+  // Its sinks are in a table of `couriers`, which carry its events.
   static HRESULT Create(ITypeLib& library, CheckLimits limits, EventCouriers& couriers,
                         std::function<void()> onDestroyed, ComPtr<IUnknown>& object) noexcept;
 

@@ -14,6 +14,7 @@
 #include "com/com_ptr.h"
 #include "server/limits/connection_limits.h"
 #include "server/limits/served_limits.h"
+#include "server/process/call_security.h"
 #include "server/process/class_factory.h"
 #include "server/process/event_couriers.h"
 #include "server/process/object_threads.h"
@@ -32,6 +33,7 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
 HRESULT Serve() {
+  if (const HRESULT security = InitializeCallSecurity(); FAILED(security)) return security;
   // Checks still work with the limit as it comes, only less independently.
   RaiseConnectionLimits();
   ServerLifetime lifetime(GetCurrentThreadId());

@@ -2,20 +2,17 @@
 
 #include <windows.h>
 
-#include <objbase.h>
-
 namespace qel::com {
 
 void RunServerLoop(ServerLifetime& lifetime, std::chrono::milliseconds idleLimit) noexcept {
   const IdleExit idle(idleLimit);
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    const bool lastHoldGone = msg.message == ServerLifetime::kLastHoldGone && !msg.hwnd;
+    const bool lastHoldGone = msg.message == ComServerProcess::kLastHoldGone && !msg.hwnd;
     if (lastHoldGone || idle.Ticked(msg)) {
+      // Called off if a host took a new hold in time: that hold let
+      // creations in again.
       if (lifetime.TryEnd()) return;
-      // Called off: a host took a new hold in time. COM may have suspended
-      // the class object when its count reached 0.
-      if (lastHoldGone) CoResumeClassObjects();
       continue;
     }
     TranslateMessage(&msg);

@@ -12,11 +12,12 @@ namespace qel::com {
 
 enum class RegistrationScope { Machine, User };
 
-// Writes every entry. On failure nothing stays behind.
+// Writes every entry. On failure the keys are as they were: what it replaced
+// (another copy's registration, say) is put back.
 HRESULT RegisterServer(RegistrationScope scope) noexcept;
 
-// Removes every entry; entries already missing are no failure. When the
-// class's LocalServer32 names another executable (another copy, registered
+// Removes every key of the entries; keys already missing are no failure.
+// When the class's LocalServer32 names another file (another copy, registered
 // after this one), nothing is removed: S_FALSE, with that executable's path
 // in `registeredElsewhere` if given.
 HRESULT UnregisterServer(RegistrationScope scope,

@@ -2,11 +2,14 @@
 
 #include <oleauto.h>
 
+#include <algorithm>
 #include <cwchar>
+#include <utility>
 
 #include "QELUpdateCheck.h"
 #include "com/bstr.h"
 #include "com/com_ptr.h"
+#include "com/security_descriptor.h"
 
 namespace qel::com {
 namespace {
@@ -18,6 +21,46 @@ constexpr wchar_t kDispatchMarshaller[] = L"{00020420-0000-0000-C000-00000000004
 
 RegistryEntry Default(const std::wstring& key, const std::wstring& value) {
   return {RegistryView::Native, key, {}, value};
+}
+
+// The key's first `count` names (all of them, if it has fewer).
+std::wstring FirstNames(const std::wstring& key, int count) {
+  std::wstring::size_type end = 0;
+  for (int i = 0; i < count; ++i) {
+    end = key.find(L'\\', i == 0 ? 0 : end + 1);
+    if (end == std::wstring::npos) return key;
+  }
+  return key.substr(0, end);
+}
+
+struct InterfaceEntry {
+  std::wstring iid;
+  std::wstring name;
+  const wchar_t* proxyStub;
+};
+
+// The dual and automation interfaces and the dispatch interfaces.
+HRESULT MarshalledInterfaces(ITypeLib& library, std::vector<InterfaceEntry>& entries) {
+  for (UINT i = 0; i < library.GetTypeInfoCount(); ++i) {
+    ComPtr<ITypeInfo> info;
+    HRESULT hr = library.GetTypeInfo(i, info.Put());
+    if (FAILED(hr)) return hr;
+    TYPEATTR* attr = nullptr;
+    hr = info->GetTypeAttr(&attr);
+    if (FAILED(hr)) return hr;
+    const TYPEATTR a = *attr;
+    info->ReleaseTypeAttr(attr);
+    const bool automation = a.typekind == TKIND_INTERFACE &&
+                            (a.wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION)) != 0;
+    if (!automation && a.typekind != TKIND_DISPATCH) continue;
+    Bstr name;
+    hr = info->GetDocumentation(MEMBERID_NIL, name.Put(), nullptr, nullptr, nullptr);
+    if (FAILED(hr)) return hr;
+    const bool dual = (a.wTypeFlags & TYPEFLAG_FDUAL) != 0;
+    entries.push_back({GuidText(a.guid), AsWide(name.Text().c_str()),
+                       automation || dual ? kTypeLibMarshaller : kDispatchMarshaller});
+  }
+  return S_OK;
 }
 
 }  // namespace
@@ -55,27 +98,46 @@ std::vector<RegistryEntry> ClassEntries(const InstalledPaths& paths) {
   };
 }
 
-HRESULT MarshalledInterfaces(ITypeLib& library, std::vector<InterfaceEntry>& entries) {
-  for (UINT i = 0; i < library.GetTypeInfoCount(); ++i) {
-    ComPtr<ITypeInfo> info;
-    HRESULT hr = library.GetTypeInfo(i, info.Put());
+HRESULT AppIdEntries(std::vector<RegistryEntry>& entries) noexcept {
+  try {
+    std::vector<BYTE> launchPermission;
+    const HRESULT hr = SelfRelativeFromSddl(kLaunchPermissionSddl, launchPermission);
     if (FAILED(hr)) return hr;
-    TYPEATTR* attr = nullptr;
-    hr = info->GetTypeAttr(&attr);
-    if (FAILED(hr)) return hr;
-    const TYPEATTR a = *attr;
-    info->ReleaseTypeAttr(attr);
-    const bool automation = a.typekind == TKIND_INTERFACE &&
-                            (a.wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION)) != 0;
-    if (!automation && a.typekind != TKIND_DISPATCH) continue;
-    Bstr name;
-    hr = info->GetDocumentation(MEMBERID_NIL, name.Put(), nullptr, nullptr, nullptr);
-    if (FAILED(hr)) return hr;
-    const bool dual = (a.wTypeFlags & TYPEFLAG_FDUAL) != 0;
-    entries.push_back({GuidText(a.guid), AsWide(name.Text().c_str()),
-                       automation || dual ? kTypeLibMarshaller : kDispatchMarshaller});
+    const std::wstring appIdKey = L"AppID\\" + std::wstring(kAppId);
+    entries.insert(
+        entries.end(),
+        {
+            {RegistryView::Native, L"CLSID\\" + GuidText(CLSID_UpdateCheck), L"AppID", kAppId},
+            Default(appIdKey, L"QEL Update Checker"),
+            {RegistryView::Native, appIdKey, L"LaunchPermission", launchPermission},
+            // The executable's name mapped to it: how COM finds the AppID of
+            // the running process.
+            {RegistryView::Native, L"AppID\\" + std::wstring(kServerFileName), L"AppID", kAppId},
+        });
+    return S_OK;
+  } catch (...) {
+    return E_OUTOFMEMORY;
   }
-  return S_OK;
+}
+
+std::vector<OwnedKey> OwnedKeys(const std::vector<RegistryEntry>& entries) {
+  std::vector<OwnedKey> keys;
+  for (const RegistryEntry& entry : entries) {
+    // A class, an AppID or an interface is ours by its name below the
+    // collection, a type library by its identifier and version; a
+    // programmatic name is a top key of its own.
+    const std::wstring collection = FirstNames(entry.key, 1);
+    const int names =
+        collection == L"TypeLib"                                                         ? 3
+        : collection == L"CLSID" || collection == L"AppID" || collection == L"Interface" ? 2
+                                                                                         : 1;
+    OwnedKey owned{entry.view, FirstNames(entry.key, names)};
+    const bool known = std::any_of(keys.begin(), keys.end(), [&](const OwnedKey& key) {
+      return key.view == owned.view && key.key == owned.key;
+    });
+    if (!known) keys.push_back(std::move(owned));
+  }
+  return keys;
 }
 
 HRESULT LibraryEntries(ITypeLib& library, const InstalledPaths& paths,

@@ -1,5 +1,5 @@
-// Whose registration is it: the executable the class's LocalServer32 names,
-// compared with this one, so that removing one copy leaves another copy's
+// Whose registration is it: the file the class's LocalServer32 names, compared
+// with this executable, so that removing one copy leaves another copy's
 // registration alone.
 #pragma once
 
@@ -11,8 +11,9 @@
 namespace qel::com {
 
 // The executable the class's LocalServer32 names in `scope`, when it names
-// another file than this one (full paths, compared case-insensitively).
-// Nothing when it names this executable or when there is no such entry.
+// another file than this one: by the file's identity, whatever path names it
+// (by its full path, case-insensitively, when it cannot be opened). Nothing
+// when it names this executable or when there is no such entry.
 std::optional<std::wstring> RegisteredToAnotherServer(RegistrationScope scope);
 
 }  // namespace qel::com

@@ -73,6 +73,23 @@ HRESULT EventSink::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* p
   return m_options.result;
 }
 
+HRESULT BusyHost::QueryInterface(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  const bool ours = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IMessageFilter);
+  *out = ours ? static_cast<IMessageFilter*>(this) : nullptr;
+  return ours ? S_OK : E_NOINTERFACE;
+}
+
+DWORD BusyHost::HandleInComingCall(DWORD, HTASK, DWORD, INTERFACEINFO* info) {
+  constexpr WORD kInvoke = 6;  // IDispatch's slot
+  const bool event =
+      info && info->wMethod == kInvoke &&
+      (IsEqualIID(info->iid, IID_IDispatch) || IsEqualIID(info->iid, DIID___UpdateCheck));
+  if (!event || std::chrono::steady_clock::now() >= m_busyUntil) return SERVERCALL_ISHANDLED;
+  ++m_refusals;
+  return SERVERCALL_REJECTED;
+}
+
 ComPtr<IConnectionPoint> FindEventPoint(IUnknown* object, HRESULT* result) {
   ComPtr<IConnectionPointContainer> container;
   ComPtr<IConnectionPoint> point;
@@ -221,8 +238,7 @@ std::wstring HandleArgument(HANDLE handle) {
   return std::to_wstring(reinterpret_cast<uintptr_t>(handle));
 }
 
-int RunServer(const std::wstring& switchText) {
-  const std::wstring path = ServerPath();
+int RunServer(const std::wstring& switchText, const std::wstring& path) {
   std::wstring commandLine = L"\"" + path + L"\" " + switchText;
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);

@@ -118,6 +118,40 @@ class Advised {
   DWORD m_cookie = 0;
 };
 
+// This thread's message filter while it lives, as a busy host has one: until
+// the time given to BusyFor, it turns every event call (IDispatch::Invoke)
+// away with SERVERCALL_REJECTED, and counts them. COM's references to it end
+// with its registration.
+class BusyHost final : public IMessageFilter {
+ public:
+  BusyHost() { CoRegisterMessageFilter(this, m_previous.Put()); }
+  BusyHost(const BusyHost&) = delete;
+  BusyHost& operator=(const BusyHost&) = delete;
+  ~BusyHost() {
+    ComPtr<IMessageFilter> ours;
+    CoRegisterMessageFilter(m_previous.Get(), ours.Put());
+  }
+  // Busy from now on, for `duration`.
+  void BusyFor(std::chrono::milliseconds duration) {
+    m_busyUntil = std::chrono::steady_clock::now() + duration;
+  }
+  size_t Refusals() const { return m_refusals; }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  DWORD STDMETHODCALLTYPE HandleInComingCall(DWORD, HTASK, DWORD, INTERFACEINFO* info) override;
+  DWORD STDMETHODCALLTYPE RetryRejectedCall(HTASK, DWORD, DWORD) override { return ~DWORD{0}; }
+  DWORD STDMETHODCALLTYPE MessagePending(HTASK, DWORD, DWORD) override {
+    return PENDINGMSG_WAITDEFPROCESS;
+  }
+
+ private:
+  ComPtr<IMessageFilter> m_previous;
+  std::chrono::steady_clock::time_point m_busyUntil;
+  size_t m_refusals = 0;
+};
+
 // Runs this thread's message loop until done() or the time-out.
 bool PumpUntil(const std::function<bool()>& done,
                std::chrono::milliseconds timeout = kEventTimeout);
@@ -148,8 +182,9 @@ std::vector<DWORD> ServerProcessIds(const wchar_t* exeName = kServerExeName);
 size_t ServerProcessCount();
 // Ends every running server process; for clean-up only.
 void TerminateServerProcesses();
-// Runs the server with one switch and returns its exit code (or -1).
-int RunServer(const std::wstring& switchText);
+// Runs the server (or another build of it) with one switch and returns its
+// exit code (or -1).
+int RunServer(const std::wstring& switchText, const std::wstring& path = ServerPath());
 
 // A child process of a test, ended however the test ends.
 class ChildProcess {

@@ -9,12 +9,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "com/bstr.h"
 #include "com/unique_handle.h"
+#include "server/process/event_couriers.h"
 #include "tests/com/com_test_support.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/test_support.h"
@@ -194,6 +197,34 @@ TEST_F(ConnectionPointCom, AFailingSinkDoesNotStopTheOthers) {
     // A failing sink whose host is alive stays connected.
     EXPECT_EQ(ConnectionCookies(failingAdvised.Point()).size(), 2u);
   }
+}
+
+TEST_F(ConnectionPointCom, AHostThatTurnsItsEventAwayWhileBusyGetsItOnceAfter) {
+  // As Office does while a cell is edited: the host's message filter refuses
+  // the event call for a fixed time, then takes it.
+  constexpr auto kBusy = std::chrono::seconds(2);
+  const auto sink = EventSink::Create();
+  const Advised advised(m_object.Get(), sink.Get());
+  ASSERT_EQ(advised.Result(), S_OK);
+  BusyHost host;
+  host.BusyFor(kBusy);
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_EQ(StartCheck(), S_OK);
+  ASSERT_TRUE(PumpUntil([&] { return !sink->Events().empty(); }, kBusy + kEventTimeout));
+  const auto waited = std::chrono::steady_clock::now() - started;
+  PumpFor(std::chrono::milliseconds(300));
+  std::printf(
+      "a host busy for %lld ms turned its event away %zu times, then got it after %lld ms\n",
+      static_cast<long long>(std::chrono::milliseconds(kBusy).count()), host.Refusals(),
+      static_cast<long long>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(waited).count()));
+  ASSERT_EQ(sink->Events().size(), 1u);
+  EXPECT_EQ(sink->Events()[0].number, 0);
+  EXPECT_GE(host.Refusals(), 2u);
+  EXPECT_GE(waited, kBusy);
+  // Tried again within the longest pause of its end, and still connected.
+  EXPECT_LT(waited, kBusy + com::EventCouriers::kLongestPause + std::chrono::milliseconds(500));
+  EXPECT_EQ(ConnectionCookies(advised.Point()), std::vector<DWORD>{advised.Cookie()});
 }
 
 // The object marshalled for another process on this machine, as hex text.

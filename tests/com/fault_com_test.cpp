@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -549,6 +550,138 @@ TEST_F(FaultComHeldHandler, AHandlerThatDoesNotReturnHoldsUpNoOtherObject) {
   EXPECT_EQ(outcomes[1].number, ERROR_INTERNET_TIMEOUT);
   EXPECT_GE(outcomes[1].completed - outcomes[1].started, kLimit - 100ms);
   EXPECT_LT(outcomes[1].completed, holdEnded) << "the other host waited for the handler";
+}
+
+TEST_F(FaultComHeldHandler, AHostBusyPastTheChecksLimitIsDisconnected) {
+  // Its message filter refuses the event for longer than a check may take:
+  // the sink is then let go of, as one whose host has gone.
+  constexpr auto kLimit = 1500ms;  // the test build's (test_server_limits.cpp)
+  const std::u16string good = PutVersionFile("/fault/busy.txt", Web().Url("/fault/busy.txt"));
+  Client client;
+  ASSERT_TRUE(client.Ready());
+  BusyHost host;
+  host.BusyFor(kLimit + 500ms);
+  ASSERT_EQ(StartCheck(client.object.Get(), good), S_OK);
+  PumpFor(kLimit + 500ms);
+  EXPECT_TRUE(client.sink->Events().empty());
+  EXPECT_GE(host.Refusals(), 2u);
+  // No longer busy: the next check reaches a sink connected since, not the
+  // one let go of, which the server holds no more.
+  const auto later = EventSink::Create();
+  const Advised advised(client.object.Get(), later.Get());
+  ASSERT_EQ(advised.Result(), S_OK);
+  ASSERT_EQ(StartCheck(client.object.Get(), good), S_OK);
+  ASSERT_TRUE(PumpUntil([&] { return !later->Events().empty(); }));
+  PumpFor(kQuietPeriod);
+  EXPECT_TRUE(client.sink->Events().empty());
+  EXPECT_EQ(client.sink->References(), 1u);
+}
+
+// A host apartment with one sink, which freezes when told, as a UI thread
+// held by a message box does: it runs no message loop until told to go on,
+// and every call to it waits meanwhile. Each step is signalled on m_step.
+class FrozenHost {
+ public:
+  explicit FrozenHost(size_t events) : m_expected(events), m_thread([this] { Run(); }) {}
+  ~FrozenHost() {
+    SetEvent(m_freeze.Get());
+    SetEvent(m_goOn.Get());
+    m_thread.join();
+  }
+  // Its sink, for this thread's apartment.
+  ComPtr<IDispatch> Sink() {
+    ComPtr<IDispatch> sink;
+    if (Step() && m_stream) {
+      CoGetInterfaceAndReleaseStream(m_stream, IID_IDispatch, sink.PutVoid());
+    }
+    return sink;
+  }
+  // Once it runs no message loop: the events it had before.
+  size_t Freeze() {
+    SetEvent(m_freeze.Get());
+    Step();
+    return m_events;
+  }
+  // Once it has had the events expected and a quiet period: all it had.
+  size_t GoOn() {
+    SetEvent(m_goOn.Get());
+    Step();
+    return m_events;
+  }
+
+ private:
+  bool Step() {
+    return PumpUntil([&] { return WaitForSingleObject(m_step.Get(), 0) == WAIT_OBJECT_0; }, 60s);
+  }
+  void Run() {
+    if (SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+      {
+        const auto sink = EventSink::Create();
+        CoMarshalInterThreadInterfaceInStream(IID_IDispatch, sink.Get(), &m_stream);
+        SetEvent(m_step.Get());
+        PumpUntil([&] { return WaitForSingleObject(m_freeze.Get(), 0) == WAIT_OBJECT_0; }, 120s);
+        m_events = sink->Events().size();
+        SetEvent(m_step.Get());
+        WaitForSingleObject(m_goOn.Get(), 60000);
+        PumpUntil([&] { return sink->Events().size() >= m_expected; }, 60s);
+        PumpFor(kQuietPeriod);
+        m_events = sink->Events().size();
+      }
+      CoUninitialize();
+    }
+    SetEvent(m_step.Get());
+  }
+
+  const size_t m_expected;
+  IStream* m_stream = nullptr;
+  size_t m_events = 0;
+  UniqueHandle m_step{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+  UniqueHandle m_freeze{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  UniqueHandle m_goOn{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  std::thread m_thread;
+};
+
+TEST_F(FaultComHeldHandler, AFrozenHostWithManyEventsUnderWayHoldsUpNoOtherHost) {
+  // More calls held at once than any fixed set of couriers one would keep
+  // (the server once kept at most 128).
+  constexpr size_t kHeldObjects = 136;
+  const std::string path = "/fault/frozen.txt";
+  const std::u16string url = PutVersionFile(path, Web().Url(path));
+  FrozenHost frozen(kHeldObjects);
+  const ComPtr<IDispatch> sink = frozen.Sink();
+  ASSERT_TRUE(sink);
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(CoGetClassObject(CLSID_UpdateCheck, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory,
+                             factory.PutVoid()),
+            S_OK);
+  // Each object keeps its connection until it goes.
+  std::vector<ComPtr<_UpdateCheck>> objects(kHeldObjects);
+  for (auto& object : objects) {
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID__UpdateCheck, object.PutVoid()), S_OK);
+    ASSERT_EQ(AdviseAndLetGo(object.Get(), sink.Get()), S_OK);
+  }
+  Client other;
+  ASSERT_TRUE(other.Ready());
+  ASSERT_EQ(frozen.Freeze(), 0u);
+  for (const auto& object : objects) ASSERT_EQ(StartCheck(object.Get(), url), S_OK);
+  // Every file has been asked for; a fixed pause lets the events reach the
+  // frozen host, where they wait.
+  ASSERT_TRUE(PumpUntil([&] { return Web().RequestCount(path) >= kHeldObjects; }, 30s));
+  PumpFor(1s);
+  const size_t threads = s_hold->Watch().Footprint().threads;
+
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_EQ(StartCheck(other.object.Get(), url), S_OK);
+  const bool arrived = PumpUntil([&] { return !other.sink->Events().empty(); });
+  const auto took = std::chrono::steady_clock::now() - started;
+  EXPECT_EQ(frozen.GoOn(), kHeldObjects) << "each object's event once";
+  ASSERT_TRUE(arrived) << "the other host's event waited for the frozen host";
+  EXPECT_LT(took, 1s);
+  std::printf(
+      "another host's check took %.1f ms while a frozen host had %zu events under way "
+      "(the server ran %zu threads, %zu at the start)\n",
+      std::chrono::duration<double, std::milli>(took).count(), kHeldObjects, threads,
+      s_hold->Baseline().threads);
 }
 
 // Last: the suite lets go of everything it holds, and the server ends.

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <oleauto.h>
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 
 #include "com/bstr.h"
 #include "com/registry_values.h"
+#include "com/security_descriptor.h"
 #include "tests/com/com_test_support.h"
 
 namespace qel::test {
@@ -28,6 +30,8 @@ const wchar_t kInterfaceKey[] =
     L"Software\\Classes\\Interface\\{547A2363-289C-4AC8-BD5B-5BA72D9BE7F4}";
 const wchar_t kEventsKey[] =
     L"Software\\Classes\\Interface\\{5BC960AA-2605-4A00-B726-FA5E15D80B78}";
+const wchar_t kAppIdKey[] = L"Software\\Classes\\AppID\\{48DDA4AD-018C-4538-B6E8-76863638F902}";
+const wchar_t kAppIdOfExeKey[] = L"Software\\Classes\\AppID\\QELUpdateCheck1_1.exe";
 
 // A key's value (its default value unless named), or "<missing>".
 std::wstring DefaultValue(HKEY root, const std::wstring& key, const wchar_t* name = nullptr) {
@@ -106,6 +110,35 @@ void ExpectLibraryEntries(HKEY root) {
   }
 }
 
+// The launch permission as SDDL; empty when it is missing or not binary.
+std::wstring LaunchPermission(HKEY root) {
+  BYTE data[1024] = {};
+  DWORD size = sizeof(data);
+  if (RegGetValueW(root, kAppIdKey, L"LaunchPermission", RRF_RT_REG_BINARY, nullptr, data, &size) !=
+      ERROR_SUCCESS) {
+    return {};
+  }
+  com::LocalMemory text;
+  if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(
+          data, SDDL_REVISION_1,
+          OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+          reinterpret_cast<LPWSTR*>(text.Put()), nullptr)) {
+    return {};
+  }
+  return static_cast<const wchar_t*>(text.Get());
+}
+
+// Machine-wide only: who may start the server (COM reads no AppID per user).
+void ExpectAppIdEntries(HKEY root) {
+  const bool machine = root == HKEY_LOCAL_MACHINE;
+  const wchar_t* appId = machine ? L"{48DDA4AD-018C-4538-B6E8-76863638F902}" : L"<missing>";
+  EXPECT_EQ(DefaultValue(root, kClassKey, L"AppID"), appId);
+  EXPECT_EQ(DefaultValue(root, kAppIdOfExeKey, L"AppID"), appId);
+  EXPECT_EQ(DefaultValue(root, kAppIdKey), machine ? L"QEL Update Checker" : L"<missing>");
+  EXPECT_EQ(LaunchPermission(root),
+            machine ? L"O:BAG:BAD:(A;;CCDCSW;;;SY)(A;;CCDCSW;;;IU)(A;;CCDCSW;;;AU)" : L"");
+}
+
 void ExpectNoLibraryEntries(HKEY root) {
   for (const wchar_t* key : {kTypeLibKey, kInterfaceKey, kEventsKey})
     EXPECT_FALSE(KeyExists(root, key)) << "still there: " << std::string(key, key + wcslen(key));
@@ -144,14 +177,24 @@ void Snapshot(HKEY root, const std::wstring& key, std::set<std::wstring>& lines)
   for (const std::wstring& subKey : subKeys) Snapshot(root, key + L"\\" + subKey, lines);
 }
 
-std::set<std::wstring> MachineClasses() {
+std::set<std::wstring> Classes(HKEY root) {
   std::set<std::wstring> lines;
-  Snapshot(HKEY_LOCAL_MACHINE, L"Software\\Classes", lines);
+  Snapshot(root, L"Software\\Classes", lines);
   return lines;
 }
 
+// The lines only one of two snapshots has: their count and the first.
+std::string Differences(const std::set<std::wstring>& before, const std::set<std::wstring>& after) {
+  std::vector<std::wstring> changed;
+  std::set_symmetric_difference(before.begin(), before.end(), after.begin(), after.end(),
+                                std::back_inserter(changed));
+  if (changed.empty()) return {};
+  return std::to_string(changed.size()) +
+         " lines differ, the first: " + std::string(changed[0].begin(), changed[0].end());
+}
+
 void ExpectNoClassEntries(HKEY root) {
-  for (const wchar_t* key : {kClassKey, kProgIdKey, kIndependentKey})
+  for (const wchar_t* key : {kClassKey, kProgIdKey, kIndependentKey, kAppIdKey, kAppIdOfExeKey})
     EXPECT_FALSE(KeyExists(root, key)) << "still there: " << std::string(key, key + wcslen(key));
 }
 
@@ -199,6 +242,7 @@ TEST(Registration, MachineWideEntriesComeAndGo) {
     EXPECT_EQ(Lower(std::wstring(com::AsWide(libraryPath.Text().c_str()))), Lower(ServerPath()));
   }
   ExpectLibraryEntries(HKEY_LOCAL_MACHINE);
+  ExpectAppIdEntries(HKEY_LOCAL_MACHINE);
 
   // Switches are read in any case, after "/" or "-"; removing twice is fine.
   EXPECT_EQ(RunServer(L"-unregserver"), 0);
@@ -213,7 +257,7 @@ TEST(Registration, MachineWideEntriesComeAndGo) {
 
 TEST(Registration, PerUserEntriesComeAndGoAndLeaveTheMachineAlone) {
   // The suite's set-up registered the server machine-wide.
-  const std::set<std::wstring> before = MachineClasses();
+  const std::set<std::wstring> before = Classes(HKEY_LOCAL_MACHINE);
   const wchar_t* const parents[] = {L"Software\\Classes\\TypeLib", L"Software\\Classes\\Interface",
                                     L"Software\\Classes\\CLSID"};
   std::vector<bool> parentsBefore;
@@ -222,6 +266,7 @@ TEST(Registration, PerUserEntriesComeAndGoAndLeaveTheMachineAlone) {
   ASSERT_EQ(RunServer(L"/RegServerPerUser"), 0);
   ExpectClassEntries(HKEY_CURRENT_USER);
   ExpectLibraryEntries(HKEY_CURRENT_USER);
+  ExpectAppIdEntries(HKEY_CURRENT_USER);
   ASSERT_EQ(RunServer(L"-unregserverperuser"), 0);
   ExpectNoClassEntries(HKEY_CURRENT_USER);
   ExpectNoLibraryEntries(HKEY_CURRENT_USER);
@@ -231,16 +276,40 @@ TEST(Registration, PerUserEntriesComeAndGoAndLeaveTheMachineAlone) {
         << std::string(parents[i], parents[i] + wcslen(parents[i]));
   }
 
-  const std::set<std::wstring> after = MachineClasses();
   EXPECT_GT(before.size(), 1000u);
-  std::vector<std::wstring> changed;
-  std::set_symmetric_difference(before.begin(), before.end(), after.begin(), after.end(),
-                                std::back_inserter(changed));
-  EXPECT_TRUE(changed.empty()) << changed.size() << " lines differ under HKLM\\Software\\Classes, "
-                               << "the first: "
-                               << (changed.empty()
-                                       ? std::string()
-                                       : std::string(changed[0].begin(), changed[0].end()));
+  EXPECT_EQ(Differences(before, Classes(HKEY_LOCAL_MACHINE)), "") << "HKLM\\Software\\Classes";
+  EXPECT_TRUE(CreateUpdateCheck());
+}
+
+// A registration that fails half-way (the test build of the server fails
+// it, when asked, once the class's entries are written) leaves the classes
+// as they were: what it replaced is put back, and what was not there is gone.
+TEST(Registration, AFailedRegistrationLeavesTheRegistryAsItWas) {
+  const MachineRegistrationRestorer restorer;
+  const std::wstring failing = SiblingPath(L"test_server\\QELUpdateCheck1_1.exe");
+  const struct {
+    HKEY root;
+    const wchar_t* earlier;  // the registration made before, if any
+    const wchar_t* failed;
+  } cases[] = {
+      {HKEY_LOCAL_MACHINE, L"/RegServer", L"/RegServer"},
+      {HKEY_CURRENT_USER, nullptr, L"/RegServerPerUser"},
+      {HKEY_CURRENT_USER, L"/RegServerPerUser", L"/RegServerPerUser"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.failed, c.failed + wcslen(c.failed)) +
+                 (c.earlier ? " over an earlier one" : " over none"));
+    if (c.earlier) {
+      EXPECT_EQ(RunServer(c.earlier), 0);
+    }
+    const std::set<std::wstring> before = Classes(c.root);
+    SetEnvironmentVariableW(L"QEL_TEST_REGISTRATION_FAULT", L"1");
+    EXPECT_EQ(RunServer(c.failed, failing), 1);
+    SetEnvironmentVariableW(L"QEL_TEST_REGISTRATION_FAULT", nullptr);
+    EXPECT_EQ(Differences(before, Classes(c.root)), "");
+  }
+  EXPECT_EQ(RunServer(L"/UnregServerPerUser"), 0);
+  // The earlier machine-wide registration works.
   EXPECT_TRUE(CreateUpdateCheck());
 }
 

@@ -18,6 +18,7 @@
 #include "common/text.h"
 #include "service/UpdateCheck.h"
 #include "tests/support/test_support.h"
+#include "tools/publish/refusal_explanation.h"
 
 #ifdef _WIN32
 #include <wincrypt.h>
@@ -145,6 +146,12 @@ TEST_F(HttpsCheck, TrustedCertificatesAndRedirectsThatStayOnHttpsPublishOthersSt
   rows.push_back({"http to https", Url("plain", "/to-https/v"), 0, 3, u"Redirected\r\n"});
   rows.push_back(
       {"HTTPS to http", u"HTTPS" + Url("good", "/to-http/v").substr(5), lDowngrade, 0, {}});
+  // Sent as Windows would best-fit it, U+FF0F would fetch /app/version.txt.
+  rows.push_back({"look-alike slash",
+                  Url("good", "/app\uFF0Fversion.txt"),
+                  ERROR_INTERNET_INVALID_URL,
+                  0,
+                  {}});
 
   using Values = std::tuple<int32_t, int32_t, int32_t, std::u16string, std::u16string>;
   const auto published = [&] {
@@ -157,6 +164,17 @@ TEST_F(HttpsCheck, TrustedCertificatesAndRedirectsThatStayOnHttpsPublishOthersSt
     const Values file{row.lMajor, 1, 4, u"https://localhost/setup.exe", row.strHistory};
     EXPECT_EQ(published(), row.lError == 0 ? file : before) << row.szName;
   }
+}
+
+// The host tool's second fetch is the check's own download: it reads, and
+// so explains, nothing of the plain leg either.
+TEST_F(HttpsCheck, TheToolsSecondFetchRefusesTheRedirectToHttpToo) {
+  const std::u16string url = Url("good", "/to-http/v");
+  const tool::Fetched fetched =
+      tool::FetchAgain(url, std::chrono::steady_clock::now() + std::chrono::seconds(30));
+  EXPECT_EQ(fetched.error, static_cast<int32_t>(ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR));
+  EXPECT_EQ(fetched.text, u"");
+  EXPECT_EQ(tool::ExplainRefusal(url, fetched).size(), 1u);
 }
 
 }  // namespace

@@ -106,6 +106,9 @@ products=$(wine reg query 'HKLM\Software\Classes\Installer\Products' /s </dev/nu
   tr -d '\r' | grep -c 'ProductName *REG_SZ *QEL Update Checker$' || true)
 check "one product is installed ($products)" test "$products" = 1
 export_key 'HKLM\Software\Classes' "$work/machine-msi.reg"
+# Windows Installer writes it binary only if the package says so (wixl does not).
+check "the package registers who may start the server, as binary" \
+  grep -qa '"LaunchPermission"=hex:01,00,04,80' <(iconv -f UTF-16 -t UTF-8 "$work/machine-msi.reg")
 
 python3 tests/scripts/version_file_server.py >"$work/url" 2>"$work/server.log" &
 server_pid=$!
@@ -200,6 +203,10 @@ build_from_kit() {
 }
 check "the C++ example builds from the kit alone" build_from_kit
 check "and checks through the installed server" read_published "$(win "$work/kit/$kit")\\check_for_update.exe"
+build_csharp_from_kit() {
+  (cd "$work/kit/$kit" && eval "$(grep '^mcs ' README.txt)")
+}
+check "the C# example compiles from the kit alone" build_csharp_from_kit
 
 echo "=== shared: the last removal; products removed in the order installed ==="
 check "the older package uninstalls" msi /x "$(win "$old_msi")"

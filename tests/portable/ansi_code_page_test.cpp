@@ -83,25 +83,33 @@ TEST_F(AnsiCodePageTest, EveryUnitOfTheTableMapsBackToItsByte) {
   }
 }
 
-TEST_F(AnsiCodePageTest, UnitsOutsideTheTableBecomeTheDefaultCharacter) {
-  // U+0080 is not in Windows-1252 (0x80 is the euro sign); a surrogate pair
-  // is two units, each without a byte. None of them has a look-alike that
-  // Windows would send instead, as it sends U+0100 as 'A'.
-  const WCHAR wide[] = {static_cast<WCHAR>(0x3042), static_cast<WCHAR>(0x0080),
-                        static_cast<WCHAR>(0x4E2D), static_cast<WCHAR>(0x20AC),
-                        static_cast<WCHAR>(0xD83D), static_cast<WCHAR>(0xDE00)};
-  struct Case {
-    const char* defaultChar;
-    std::string expected;
+TEST_F(AnsiCodePageTest, UnitsOutsideTheTableBecomeALookAlikeOrTheDefaultCharacter) {
+  // Without WC_NO_BEST_FIT_CHARS a look-alike goes as the ASCII byte it
+  // resembles, not counted as lost; with it, as the default character, and
+  // counted. U+FF1F has no look-alike (it is '?' only as the default
+  // character); U+0080 is not in Windows-1252 (0x80 is the euro sign); each
+  // half of a surrogate pair is a unit without a byte.
+  struct Unit {
+    uint16_t unit;
+    char lookAlike;  // 0: none
   };
-  for (const Case& c : {Case{nullptr, "???\x80??"}, Case{"*", "***\x80**"}}) {
-    SCOPED_TRACE(c.defaultChar == nullptr ? "no default given" : c.defaultChar);
-    std::string bytes(6, '\0');
-    BOOL usedDefault = FALSE;
-    ASSERT_EQ(WideCharToMultiByte(CP_ACP, 0, wide, 6, bytes.data(), 6, c.defaultChar, &usedDefault),
-              6);
-    EXPECT_EQ(bytes, c.expected);
-    EXPECT_TRUE(usedDefault);
+  const Unit units[] = {{0xFF0F, '/'}, {0x2215, '/'}, {0xFF20, '@'},  {0xFF1A, ':'},
+                        {0xFF1F, 0},   {0xFF03, '#'}, {0xFF3C, '\\'}, {0x3042, 0},
+                        {0x0080, 0},   {0x4E2D, 0},   {0xD83D, 0},    {0xDE00, 0}};
+  for (const Unit& u : units) {
+    for (const DWORD flags : {DWORD{0}, DWORD{WC_NO_BEST_FIT_CHARS}}) {
+      SCOPED_TRACE("unit " + std::to_string(u.unit) + ", flags " + std::to_string(flags));
+      const WCHAR wide = static_cast<WCHAR>(u.unit);
+      char byte = 'x';
+      BOOL usedDefault = -1;
+      // The code page's own default, '?', when none is given.
+      const char* defaultChar = flags == 0 ? "*" : nullptr;
+      ASSERT_EQ(WideCharToMultiByte(CP_ACP, flags, &wide, 1, &byte, 1, defaultChar, &usedDefault),
+                1);
+      const bool fits = flags == 0 && u.lookAlike != 0;
+      EXPECT_EQ(byte, fits ? u.lookAlike : flags == 0 ? '*' : '?');
+      EXPECT_EQ(usedDefault, fits ? FALSE : TRUE);
+    }
   }
 }
 

@@ -67,10 +67,15 @@ TEST_F(FaultTest, EveryFaultEndsInOneCompletionAndTheObjectWorksOnAfterIt) {
   for (const test::FaultCase& c : test::FaultCases(Web())) {
     SCOPED_TRACE(c.name);
     Host host;
+    const size_t requests = Web().RequestLines().size();
     ASSERT_TRUE(CheckToTheEnd(host, c.url, c.timeout));
     ASSERT_EQ(host.events.size(), 1u);
     EXPECT_EQ(host.events[0].number, c.number);
     EXPECT_EQ(host.events[0].description, c.description);
+    if (c.number == static_cast<int32_t>(ERROR_INTERNET_INVALID_URL)) {
+      const auto lines = Web().RequestLines();
+      EXPECT_EQ(lines.size(), requests) << "refused, yet it sent " << lines.back();
+    }
     EXPECT_FALSE(host.check->IsActive());
     // The fault is over: the same object checks a good file.
     ASSERT_TRUE(CheckToTheEnd(host, good));

@@ -1,6 +1,7 @@
 // The host tool's command line, its JSON, its exit status and its texts.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -76,8 +77,10 @@ CheckReport Completed(int32_t error, std::optional<bool> upgrade,
   r.hostVersion = host;
   r.stage = CheckStage::kCompleted;
   r.error = error;
-  r.description = error == 0 ? u"" : u"A error \u00e9";
-  r.values = PublishedValues{2, 0, 15, u"http://x/new", u"line 1\r\nline \"2\"\r\n"};
+  r.description = error == 0 ? u"" : u"A error \u00e9\x1b[2J";
+  // What a server sent, escapes and bidirectional controls included.
+  r.values = PublishedValues{2, 0, 15, u"http://x/new\u202e\x1b]0;t\x07",
+                             u"line 1\r\nline \"2\"\r\nlone\rCR\x7f\u0085\u2066\n"};
   r.upgradeAvailable = upgrade;
   return r;
 }
@@ -100,8 +103,10 @@ TEST(UpdateCheckToolTest, WordingJsonAndExitStatusAfterEachOutcome) {
        std::nullopt,
        0,
        nullptr,
-       {"Published version: 2.0.15\n"},
-       {"Upgrade available"}},
+       {"Published version: 2.0.15\n", "Update URL: http://x/new\\u202e\\x1b]0;t\\x07\n",
+        "  line \"2\"\n  lone\\x0dCR\\x7f\\x85\\u2066\n"},
+       {"Upgrade available", "\x1b", "\r", "\x07", "\x7f", "\xc2\x85", "\xe2\x80\xae",
+        "\xe2\x81\xa6"}},
       {"same",
        0,
        std::array<int32_t, 3>{2, 0, 15},
@@ -139,7 +144,8 @@ TEST(UpdateCheckToolTest, WordingJsonAndExitStatusAfterEachOutcome) {
        std::array<int32_t, 3>{1, 0, 0},
        2,
        nullptr,
-       {"Check failed: error 12029", "Nothing was published by this check.\n"},
+       {"Check failed: error 12029", "  A error \xc3\xa9\\x1b[2J\n",
+        "Nothing was published by this check.\n"},
        {"Upgrade available", "2.0.15", "Published version", "Update URL", "Values held"}},
       {"failed, same values",
        uceInvalidFile,
@@ -160,13 +166,22 @@ TEST(UpdateCheckToolTest, WordingJsonAndExitStatusAfterEachOutcome) {
     for (const std::string& part : c.unsaid) {
       EXPECT_EQ(text.find(part), std::string::npos) << c.name << ": " << text;
     }
-    // Every field, always; the comparisons are null without a version or
-    // after a failure.
+    // Every field, always; the values are null after a failure, the
+    // comparisons also without a version.
     const auto json = nlohmann::json::parse(ReportJson(report));
     EXPECT_EQ(json.size(), 9u) << c.name;
     EXPECT_EQ(json["error"], c.error) << c.name;
-    EXPECT_EQ(json["major"], 2) << c.name;
-    EXPECT_EQ(json["versionHistory"], "line 1\r\nline \"2\"\r\n") << c.name;
+    if (c.error == 0) {
+      EXPECT_EQ(json["major"], 2) << c.name;
+      // Exact: JSON escapes what it must.
+      EXPECT_EQ(json["updateURL"], "http://x/new\u202e\x1b]0;t\x07") << c.name;
+      EXPECT_EQ(json["versionHistory"], "line 1\r\nline \"2\"\r\nlone\rCR\x7f\u0085\u2066\n")
+          << c.name;
+    } else {
+      for (const char* key : {"major", "minor", "build", "updateURL", "versionHistory"}) {
+        EXPECT_TRUE(json[key].is_null()) << c.name << ": " << key;
+      }
+    }
     if (c.publishedIs) {
       EXPECT_EQ(json["publishedIs"], c.publishedIs) << c.name;
       EXPECT_EQ(json["upgradeAvailable"], c.status != 0 || std::string(c.publishedIs) != "same")
@@ -177,7 +192,14 @@ TEST(UpdateCheckToolTest, WordingJsonAndExitStatusAfterEachOutcome) {
     }
   }
   EXPECT_EQ(nlohmann::json::parse(ReportJson(Completed(12029, true)))["description"],
-            "A error \xc3\xa9");
+            "A error \xc3\xa9\x1b[2J");
+  // The explanation and the stderr line carry a server's reason phrase.
+  CheckReport invalid = Completed(uceInvalidFile, std::nullopt);
+  invalid.explanation = {"the server answered " + StatusLine(599, u"\u202eOdd\x1b[2J")};
+  EXPECT_NE(ReportText(invalid).find("  Why: the server answered 599 \\u202eOdd\\x1b[2J\n"),
+            std::string::npos)
+      << ReportText(invalid);
+  EXPECT_EQ(FailureLine(invalid).find('\x1b'), std::string::npos) << FailureLine(invalid);
 
   CheckReport refused;
   refused.stage = CheckStage::kStartRefused;
@@ -234,6 +256,9 @@ TEST(UpdateCheckToolTest, TheComponentsOwnNumbersGetItsOwnTexts) {
       {51, "the update checker failed inside (Internal error)"},
       {223, "the version file is larger than 16 MiB; the download was stopped"},
       {12002, "the server did not answer in time"},
+      {12005,
+       "the URL is invalid, or cannot be sent exactly as written: percent-encode every character "
+       "that the system's ANSI code page lacks; nothing was sent"},
       {12040, "the https check was redirected to a URL that is not https; nothing was published"},
       {uceBusy, "the object is already processing a request; the new one was rejected"},
       {uceAsync, "the update checker could not start the request"},
@@ -378,13 +403,15 @@ TEST(UpdateCheckToolTest, DoctorSaysWhatAHostWillFind) {
 
 // The second fetch that explains a refusal, against the loopback server.
 TEST(UpdateCheckToolTest, ARefusedFileIsExplainedByASecondFetch) {
+  using Clock = std::chrono::steady_clock;
   test::LoopbackServer server;
   const std::string good = "/v.txt";
   server.Put(good, "file=" + server.Url("/elsewhere.txt") +
                        "\r\nmajor=2\r\nminor=0\r\nbuild=1\r\nupdate=u\r\nh\r\n");
+  const auto in10s = [] { return Clock::now() + std::chrono::seconds(10); };
   const auto lines = [&](const std::string& path) {
     const std::u16string url = server.UrlText(path);
-    return ExplainRefusal(url, FetchAgain(url, 10));
+    return ExplainRefusal(url, FetchAgain(url, in10s()));
   };
   const auto named = lines(good);
   ASSERT_EQ(named.size(), 1u);
@@ -399,10 +426,32 @@ TEST(UpdateCheckToolTest, ARefusedFileIsExplainedByASecondFetch) {
     EXPECT_EQ(explained[0], said);
     EXPECT_NE(explained[1].find("HTML page"), std::string::npos) << explained[1];
   }
-  const Fetched refused = FetchAgain(
-      Utf8ToText("http://127.0.0.1:" + std::to_string(server.RefusedPort()) + "/v.txt"), 10);
-  EXPECT_EQ(refused.error, 12029);
-  EXPECT_EQ(StatusLine(599, "Odd"), "599 Odd");
+  // The check's own download: its errors, its URL rule, and the run's
+  // deadline, which ends a trickle and leaves no time for a fetch at its end.
+  const size_t requests = server.RequestLines().size();
+  struct Refused {
+    std::u16string url;
+    Clock::duration left;
+    int32_t error;
+    bool skipped;
+  };
+  for (const Refused& r : std::vector<Refused>{
+           {Utf8ToText("http://127.0.0.1:" + std::to_string(server.RefusedPort()) + "/v.txt"),
+            std::chrono::seconds(10), 12029, false},
+           {server.UrlText("/a") + u"\uFF0Fv.txt", std::chrono::seconds(10), 12005, false},
+           {server.UrlText(good), std::chrono::milliseconds(900), 0, true},
+           {server.UrlText("/trickle?ms=50"), std::chrono::milliseconds(1500), 12002, false}}) {
+    SCOPED_TRACE(TextToUtf8(r.url));
+    const auto start = Clock::now();
+    const Fetched fetched = FetchAgain(r.url, start + r.left);
+    EXPECT_EQ(fetched.error, r.error);
+    EXPECT_EQ(fetched.skipped, r.skipped);
+    EXPECT_LT(Clock::now() - start, r.left + std::chrono::milliseconds(500));
+  }
+  const auto sent = server.RequestLines();
+  ASSERT_EQ(sent.size(), requests + 1) << "only the trickle was asked for";
+  EXPECT_EQ(sent.back().rfind("GET /trickle", 0), 0u) << sent.back();
+  EXPECT_EQ(StatusLine(599, u"Odd"), "599 Odd");
 }
 
 }  // namespace

@@ -36,6 +36,7 @@ TEST(VersionLintTest, EachBrokenFileNamesItsFirstRuleAndLine) {
       {"empty", "", LintRule::kEmptyFile, 1, "empty"},
       {"UTF-8 BOM", "\xEF\xBB\xBF" + good, LintRule::kByteOrderMark, 0, "byte 0: UTF-8"},
       {"UTF-16 BOM", "\xFF\xFE" + good, LintRule::kByteOrderMark, 0, "byte 0: UTF-16"},
+      {"gzip", "\x1F\x8B\x08" + good, LintRule::kCompressed, 0, "byte 0: gzip"},
       {"LF only", "file=https://a/x.txt\nmajor=2\nminor=1\nbuild=40\nupdate=u\nh\n",
        LintRule::kLineFeedOnly, 1, "LF only"},
       {"one LF", "file=https://a/x.txt\r\nmajor=2\r\nminor=1\nbuild=40\r\nupdate=u\r\nh\r\n",
@@ -110,6 +111,8 @@ TEST(VersionLintTest, AcceptedFilesWarnAboutValuesProbablyNotMeant) {
        LintWarning::kUpdateSpaces, 5},
       {"UTF-8 history", "major=2\r\nminor=1\r\nbuild=40\r\nupdate=u\r\nh\r\nCaf\xC3\xA9\r\n",
        LintWarning::kUtf8InHistory, 7},
+      {"beyond ASCII", "major=2\r\nminor=1\r\nbuild=40\r\nupdate=u\r\nh\r\nCaf\xE9\r\n",
+       LintWarning::kBeyondAscii, 7},
       {"no final CR LF", "major=2\r\nminor=1\r\nbuild=40\r\nupdate=u\r\nh",
        LintWarning::kHistoryWithoutCrLf, 6},
       {"last line LF only", "major=2\r\nminor=1\r\nbuild=40\r\nupdate=u\r\nh\nx\r\ny\n",
@@ -146,7 +149,9 @@ TEST(VersionMakerTest, WritesCrLfAndWindows1252ThatTheParserAccepts) {
       made.bytes,
       "file=https://a/x.txt\r\nmajor=2\r\nminor=1\r\nbuild=40\r\nupdate=https://a/setup.exe\r\n"
       "New:\r\n - Caf\xE9 \x96 fast\r\n");
-  EXPECT_TRUE(made.warnings.empty());
+  ASSERT_EQ(made.warnings.size(), 1u);
+  EXPECT_EQ(made.warnings[0].rfind("line 7: `\xC3\xA9` (U+00E9) is beyond ASCII", 0), 0u)
+      << made.warnings[0];
   EXPECT_EQ(LintVersionFile(made.bytes, Utf8ToText(kUrl)).values.versionHistory,
             u"New:\r\n - Caf\u00e9 \u2013 fast\r\n");
   EXPECT_EQ(MakeVersionFile(kUrl, "-3.00.7", "u", "").bytes,
@@ -175,7 +180,7 @@ TEST(VersionMakerTest, RoundTripsThroughLint) {
       {url, "2.01.-007", "u", "", nullptr, {LintWarning::kNegativeNumber}, 2},
       {url, "2.1.4", "u \t", "", nullptr, {LintWarning::kUpdateSpaces}, 0},
       {url, "2.1.4", " u", "", nullptr, {LintWarning::kUpdateSpaces}, 0},
-      {url, "2.1.4", "u", "Caf\xC3\xA9\n", nullptr, {}, 0},
+      {url, "2.1.4", "u", "Caf\xC3\xA9\n", nullptr, {LintWarning::kBeyondAscii}, 0},
       {url + " ", "2.1.4", "u", "", "--url begins or ends with a space", {}, 0},
       {" " + url, "2.1.4", "u", "", "--url begins or ends with a space", {}, 0},
       {url + "\t", "2.1.4", "u", "", "--url begins or ends with a space or tab", {}, 0},

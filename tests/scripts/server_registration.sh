@@ -2,7 +2,8 @@
 # Under Wine, in the build tree's prefix, against the registered server:
 #  - the server's usage and exit statuses for each kind of command line;
 #  - two copies in two folders: unregistering the one that is not registered
-#    leaves the other's registration, machine-wide and per user;
+#    leaves the other's registration, machine-wide and per user; the
+#    registered one unregisters through a link to its folder too;
 #  - updatecheck doctor in each state: nothing registered, registered with
 #    the file moved away, registered to a file that is no server (but has a
 #    version resource), per-user only, registered and working.
@@ -49,11 +50,13 @@ trap restore EXIT
 
 rm -rf "$work"
 mkdir -p "$work/A" "$work/B"
+ln -s B "$work/link-to-B"
 : >"$work/null"
 for copy in A B; do cp "$server" "$work/$copy/"; done
 exe=$(basename "$server")
 a=$(winepath -w "$work/A/$exe")
 b=$(winepath -w "$work/B/$exe")
+b_by_link=$(winepath -w "$work/link-to-B/$exe")
 
 echo "== the server's command lines"
 while IFS='|' read -r arguments want says; do
@@ -84,11 +87,12 @@ while IFS='|' read -r hive register unregister scope; do
   expect "A $unregister" 0 err "nothing removed: the update checker is registered $scope to $b, not to this file"
   [ "$(wc -l <"$work/err")" -eq 1 ] || fail "A $unregister: more than one line"
   [ "$(registered "$hive")" = "$b" ] || fail "$hive: A's $unregister removed B's registration"
-  # The same file under another case of its path is this copy.
+  # The same file by another path (in another case, through a link to its
+  # folder) is this copy.
   wine reg add "$hive\\Software\\Classes\\CLSID\\$clsid\\LocalServer32" /ve /f \
     /d "\"$(printf '%s' "$b" | tr '[:lower:]' '[:upper:]')\"" </dev/null >/dev/null 2>&1
-  run wine "$b" "$unregister"
-  if [ "$status" != 0 ] || [ -s "$work/err" ]; then fail "B $unregister: status $status"; fi
+  run wine "$b_by_link" "$unregister"
+  if [ "$status" != 0 ] || [ -s "$work/err" ]; then fail "B $unregister by a link: status $status"; fi
   [ -z "$(registered "$hive")" ] || fail "$hive: B's $unregister left LocalServer32"
 done <<'TABLE'
 HKLM|/RegServer|/UnregServer|machine-wide

@@ -1,7 +1,9 @@
 #!/bin/sh
 # The host tool gives a check up when its --timeout passes: against a server
 # that takes the request and never answers, it exits with 2 after about a
-# second, naming the URL and the seconds waited on stderr.
+# second, naming the URL and the seconds waited on stderr. The time-out
+# bounds the whole run: a refused file's second fetch, which trickles, is
+# given up at it.
 #   tool_timeout.sh <python3> <version_file_server.py> <tool> [argument...]
 # The tool may be a launcher ("wine updatecheck.exe"). Under Wine the server
 # process the tool started must end too; and when that server is killed
@@ -24,6 +26,18 @@ grep -q "$url" "$work/err" || { echo "FAILED stderr does not name the URL"; fail
 grep -q " 1 s" "$work/err" || { echo "FAILED stderr does not name the seconds waited"; fail=1; }
 # A check's own limit is a minute: far longer means the time-out was ignored.
 [ "$elapsed" -lt 20 ] || { echo "FAILED the tool took $elapsed s"; fail=1; }
+
+start=$(date +%s.%N)
+status=0
+"$@" --timeout 3 "$base/refused-then-trickle" </dev/null >"$work/out" 2>"$work/err" || status=$?
+seconds=$(echo "$(date +%s.%N) $start" | awk '{ printf "%.1f", $1 - $2 }')
+cat "$work/out" "$work/err"
+echo "the run with --timeout 3 took $seconds s"
+[ "$status" -eq 2 ] || { echo "FAILED exit status $status, expected 2"; fail=1; }
+grep -q "Why: fetching the URL again failed with error 12002" "$work/out" ||
+  { echo "FAILED the second fetch was not given up at the time-out"; fail=1; }
+awk -v s="$seconds" 'BEGIN { exit !(s < 5) }' || { echo "FAILED that is 5 s or more"; fail=1; }
+
 if [ "$(basename "$1")" = wine ]; then
   # shellcheck source=server_processes.sh
   . "$(dirname "$0")/server_processes.sh"

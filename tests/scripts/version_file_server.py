@@ -6,6 +6,9 @@ serves until stopped:
   /version.txt        a valid version file whose "file=" line names its own URL
   /slow/version.txt   the same, answered after one second
   /silent             takes the request and never answers (its path on stderr)
+  /refused-then-trickle
+                      first a text that is no version file, then to every
+                      later request a long body, one byte a second
   anything else       404
 """
 import http.server
@@ -15,7 +18,13 @@ import time
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
+    asked = set()
+
     def do_GET(self):
+        if self.path == "/refused-then-trickle" and self.path in Handler.asked:
+            self.trickle()
+            return
+        Handler.asked.add(self.path)
         if self.path == "/silent":
             print(self.path, file=sys.stderr, flush=True)
             threading.Event().wait()
@@ -34,6 +43,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
         self.wfile.write(body)
+
+    def trickle(self):
+        self.send_response(200)
+        self.send_header("Content-Length", str(1 << 20))
+        self.end_headers()
+        try:
+            while True:
+                self.wfile.write(b"t")
+                self.wfile.flush()
+                time.sleep(1.0)
+        except OSError:  # the client has gone
+            pass
 
     def log_message(self, format, *args):
         pass

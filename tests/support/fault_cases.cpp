@@ -34,6 +34,17 @@ std::vector<FaultCase> FaultCases(LoopbackServer& web) {
   const auto invalid = [&](const char* name, const std::string& path) {
     return FaultCase{name, web.UrlText(path), uceInvalidFile, kInvalidFileDescription};
   };
+  // URLs that Windows-1252 cannot carry as written: sent anyway, each would
+  // reach this server, at another path or past a decoy host.
+  const auto unsent = [&](const char* name, std::u16string url) {
+    return FaultCase{name, std::move(url), static_cast<int32_t>(ERROR_INTERNET_INVALID_URL),
+                     kInetDescription};
+  };
+  const std::u16string here = web.UrlText("/fault/a");
+  // One the code page has is sent, escaped or not as the client likes: in
+  // the query, which routes to the file whatever its escaping.
+  const std::string cafe = "/delay?ms=1&then=/fault/cafe.txt&caf";
+  web.Put("/fault/cafe.txt", VersionFile(web.Url(cafe + "\xe9")));
   return {
       {"refused", Utf8ToText(refused), static_cast<int32_t>(ERROR_INTERNET_CANNOT_CONNECT),
        kInetDescription},
@@ -50,6 +61,13 @@ std::vector<FaultCase> FaultCases(LoopbackServer& web) {
        kInetDescription, std::chrono::seconds(120)},
       {"redirect, file names the host's URL", web.UrlText(redirectToOwn), 0, u""},
       invalid("redirect, file names the target", redirectToTarget),
+      unsent("fullwidth at sign", u"http://decoy.invalid\uFF20127.0.0.1:" +
+                                      Utf8ToText(std::to_string(web.Port())) + u"/fault/a/v.txt"),
+      unsent("fullwidth solidus", here + u"\uFF0Fv.txt"),
+      unsent("division slash", here + u"\u2215v.txt"),
+      unsent("a letter the code page lacks", here + u"\u0436b.txt"),
+      unsent("a NUL", here + std::u16string(u"\0/v.txt", 7)),
+      {"a letter the code page has", web.UrlText(cafe) + u"\u00e9", 0, u""},
   };
 }
 

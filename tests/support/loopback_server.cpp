@@ -490,6 +490,10 @@ void LoopbackServer::Serve(Socket client) {
   if (!ReadHead(client, head)) return;
   // Request line: method, target, version.
   const std::string_view line = std::string_view(head).substr(0, head.find_first_of("\r\n"));
+  {
+    std::lock_guard lock(m_mutex);
+    m_requestLines.emplace_back(line);
+  }
   const size_t first = line.find(' ');
   const size_t second = first == std::string_view::npos ? first : line.find(' ', first + 1);
   if (second == std::string_view::npos) {
@@ -664,6 +668,11 @@ size_t LoopbackServer::RequestCount(std::string_view path) const {
   std::lock_guard lock(m_mutex);
   const auto found = m_counts.find(path);
   return found == m_counts.end() ? 0 : found->second;
+}
+
+std::vector<std::string> LoopbackServer::RequestLines() const {
+  std::lock_guard lock(m_mutex);
+  return m_requestLines;
 }
 
 std::string LoopbackServer::LastRequestHeaders() const {

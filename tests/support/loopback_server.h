@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 namespace qel::test {
 
@@ -58,6 +59,8 @@ class LoopbackServer {
 
   // Requests whose path (the target without its query) or whole target equals path.
   size_t RequestCount(std::string_view path) const;
+  // Every request line received, in order.
+  std::vector<std::string> RequestLines() const;
   // Request line and header lines of the latest request, CR LF separated.
   std::string LastRequestHeaders() const;
   // The same for the latest request to path (matched as in RequestCount);
@@ -162,6 +165,7 @@ class LoopbackServer {
   std::map<std::string, size_t, std::less<>> m_counts;
   std::map<std::string, std::string, std::less<>> m_lastHeadByPath;
   std::string m_lastHead;
+  std::vector<std::string> m_requestLines;
 };
 
 }  // namespace qel::test

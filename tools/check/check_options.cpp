@@ -33,6 +33,17 @@ std::string UsageText() {
   return "usage: updatecheck [--json] [--timeout SECONDS] URL [MAJOR MINOR BUILD]";
 }
 
+std::string CheckHelpText() {
+  return "A check asks the update checker for URL once and prints what was published;\n"
+         "with MAJOR MINOR BUILD (your version), also whether the published version is\n"
+         "newer, the same or older. --json prints one JSON object: read \"error\" first\n"
+         "(0: the values are published; any other number: nothing was published, and\n"
+         "the values are null or absent).\n"
+         "--timeout gives up waiting after SECONDS (90 by default).\n"
+         "Exit status: 0 the published version is not newer (or no version was given),\n"
+         "1 it is newer, 2 the check failed (with one line on standard error).\n";
+}
+
 ParsedOptions ParseCheckOptions(const std::vector<std::string>& args) {
   ParsedOptions parsed;
   CheckOptions options;

@@ -28,5 +28,7 @@ struct ParsedOptions {
 
 ParsedOptions ParseCheckOptions(const std::vector<std::string>& args);
 std::string UsageText();
+// What a check does and its exit statuses, for --help.
+std::string CheckHelpText();
 
 }  // namespace qel::tool

@@ -6,6 +6,7 @@
 
 #include "common/text.h"
 #include "tools/check/server_ended.h"
+#include "tools/console_text.h"
 #include "tools/system_message.h"
 
 namespace qel::tool {
@@ -67,15 +68,18 @@ std::string ReportJson(const CheckReport& report) {
   json["error"] = report.error;
   json["description"] = TextToUtf8(report.description);
   if (report.values) {
-    json["major"] = report.values->major;
-    json["minor"] = report.values->minor;
-    json["build"] = report.values->build;
-    json["updateURL"] = TextToUtf8(report.values->updateURL);
-    json["versionHistory"] = TextToUtf8(report.values->versionHistory);
-    // After a failed check nothing was published to compare with.
-    json["upgradeAvailable"] = report.upgradeAvailable && report.error == 0
-                                   ? nlohmann::ordered_json(*report.upgradeAvailable)
-                                   : nullptr;
+    // After a failed check nothing was published: what the object still
+    // holds came from no file of this check, and would read as a version.
+    const bool published = report.error == 0;
+    const auto value = [published](auto v) {
+      return published ? nlohmann::ordered_json(v) : nlohmann::ordered_json(nullptr);
+    };
+    json["major"] = value(report.values->major);
+    json["minor"] = value(report.values->minor);
+    json["build"] = value(report.values->build);
+    json["updateURL"] = value(TextToUtf8(report.values->updateURL));
+    json["versionHistory"] = value(TextToUtf8(report.values->versionHistory));
+    json["upgradeAvailable"] = report.upgradeAvailable ? value(*report.upgradeAvailable) : nullptr;
     const auto order = PublishedIs(report);
     json["publishedIs"] = order ? nlohmann::ordered_json(OrderName(*order)) : nullptr;
   }
@@ -87,15 +91,15 @@ std::string ReportText(const CheckReport& report) {
   std::ostringstream out;
   switch (report.stage) {
     case CheckStage::kNoObject:
-      out << "No update checker: " << TextToUtf8(report.description) << " (" << Hex(report.error)
+      out << "No update checker: " << ConsoleText(report.description) << " (" << Hex(report.error)
           << ")\n";
       return out.str();
     case CheckStage::kStartRefused:
-      out << "The check was refused: " << TextToUtf8(report.description) << " (error "
+      out << "The check was refused: " << ConsoleText(report.description) << " (error "
           << report.error << ", " << Hex(report.error) << ")\n";
       return out.str();
     case CheckStage::kTimedOut:
-      out << "No answer: " << TextToUtf8(report.description) << "\n";
+      out << "No answer: " << ConsoleText(report.description) << "\n";
       return out.str();
     case CheckStage::kServerEnded:
       out << "The update checker's server ended during the check (error "
@@ -108,13 +112,15 @@ std::string ReportText(const CheckReport& report) {
     out << "Check completed.\n";
   } else {
     out << "Check failed: error " << report.error << " (" << Hex(report.error) << ")\n  "
-        << TextToUtf8(report.description) << "\n";
+        << ConsoleText(report.description) << "\n";
     const std::string meaning = ComponentMessage(report.error);
     const std::string message = meaning.empty() ? SystemMessage(report.error) : meaning;
     if (!message.empty()) {
       out << (meaning.empty() ? "  System message: " : "  Meaning: ") << message << "\n";
     }
-    for (const std::string& line : report.explanation) out << "  Why: " << line << "\n";
+    for (const std::string& line : report.explanation) {
+      out << "  Why: " << ConsoleText(line) << "\n";
+    }
     // What the object still holds comes from no file of this check.
     out << "Nothing was published by this check.\n";
     return out.str();
@@ -122,11 +128,11 @@ std::string ReportText(const CheckReport& report) {
   if (report.values) {
     const PublishedValues& v = *report.values;
     out << "Published version: " << VersionText(v.major, v.minor, v.build) << "\n";
-    out << "Update URL: " << TextToUtf8(v.updateURL) << "\n";
+    out << "Update URL: " << ConsoleText(v.updateURL) << "\n";
     if (v.versionHistory.empty()) {
       out << "Version history: (none)\n";
     } else {
-      out << "Version history:\n" << Indented(TextToUtf8(v.versionHistory));
+      out << "Version history:\n" << Indented(ConsoleText(v.versionHistory));
     }
   }
   if (report.upgradeAvailable) {
@@ -155,9 +161,9 @@ std::string FailureLine(const CheckReport& report) {
       return "updatecheck: cannot create the update checker: " + number;
     case CheckStage::kStartRefused:
       return "updatecheck: StartCheck failed with error " + number + ": " +
-             TextToUtf8(report.description);
+             ConsoleText(report.description);
     case CheckStage::kTimedOut:
-      return "updatecheck: " + TextToUtf8(report.description);
+      return "updatecheck: " + ConsoleText(report.description);
     case CheckStage::kServerEnded:
       return "updatecheck: the update checker's server ended during the check: error " +
              std::to_string(report.error) + " (" + ServerEndedNumber(report.error) + ")";
@@ -166,8 +172,8 @@ std::string FailureLine(const CheckReport& report) {
   }
   std::string line = "updatecheck: the check failed with error " + number;
   const std::string message = CheckErrorMessage(report.error);
-  line += ": " + (message.empty() ? TextToUtf8(report.description) : message);
-  if (!report.explanation.empty()) line += ": " + report.explanation.front();
+  line += ": " + (message.empty() ? ConsoleText(report.description) : message);
+  if (!report.explanation.empty()) line += ": " + ConsoleText(report.explanation.front());
   return line;
 }
 

@@ -1,5 +1,6 @@
 #include "tools/check/run_check.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "common/text.h"
@@ -7,8 +8,15 @@
 
 namespace qel::tool {
 
-std::chrono::milliseconds WaitFor(const CheckOptions& options) {
-  return std::chrono::milliseconds(static_cast<long long>(options.timeoutSeconds * 1000.0 + 0.5));
+Deadline RunDeadline(const CheckOptions& options) {
+  return std::chrono::steady_clock::now() +
+         std::chrono::milliseconds(static_cast<long long>(options.timeoutSeconds * 1000.0 + 0.5));
+}
+
+std::chrono::milliseconds TimeLeft(Deadline deadline) {
+  const auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  return std::max(left, std::chrono::milliseconds(0));
 }
 
 CheckReport TimedOutReport(const CheckOptions& options) {

@@ -9,11 +9,16 @@
 
 namespace qel::tool {
 
-// Waits for the completion event up to the options' time-out; past it the
-// object is released, whatever its check is doing. Out of process it also
-// asks the object once a second whether it is still there, and ends as soon
-// as its server has gone.
-CheckReport RunCheck(const CheckOptions& options);
+using Deadline = std::chrono::steady_clock::time_point;
+
+// The end of the whole run: the options' time-out from now.
+Deadline RunDeadline(const CheckOptions& options);
+
+// Waits for the completion event up to the deadline; past it the object is
+// released, whatever its check is doing. Out of process it also asks the
+// object once a second whether it is still there, and ends as soon as its
+// server has gone.
+CheckReport RunCheck(const CheckOptions& options, Deadline deadline);
 
 // The number reported when no completion event arrives in time
 // (ERROR_TIMEOUT).
@@ -27,7 +32,7 @@ CheckReport TimedOutReport(const CheckOptions& options);
 // because its server has gone (tools/check/server_ended.h).
 CheckReport ServerEndedReport(int32_t result);
 
-// The wait as the message loop takes it.
-std::chrono::milliseconds WaitFor(const CheckOptions& options);
+// What is left until the deadline, as the message loop takes it.
+std::chrono::milliseconds TimeLeft(Deadline deadline);
 
 }  // namespace qel::tool

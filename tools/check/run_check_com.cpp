@@ -148,15 +148,12 @@ HRESULT StartCheck(IDispatch* object, const std::u16string& url, std::u16string&
   return hr;
 }
 
-// Runs the message loop until the sink has the event (S_OK) or the wait has
-// passed (S_FALSE). A server that has ended raises no event: an IsActive
+// Runs the message loop until the sink has the event (S_OK) or the deadline
+// has passed (S_FALSE). A server that has ended raises no event: an IsActive
 // once a second finds it, and its failure is returned.
-HRESULT WaitForCompletion(_UpdateCheck* check, const CompletionSink& sink,
-                          std::chrono::milliseconds wait) {
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + wait;
+HRESULT WaitForCompletion(_UpdateCheck* check, const CompletionSink& sink, Deadline deadline) {
   for (;;) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left = TimeLeft(deadline);
     if (left <= 0ms) return S_FALSE;
     if (PumpMessagesUntil([&] { return sink.completed; },
                           std::min<std::chrono::milliseconds>(left, kServerPoll))) {
@@ -170,7 +167,7 @@ HRESULT WaitForCompletion(_UpdateCheck* check, const CompletionSink& sink,
 
 }  // namespace
 
-CheckReport RunCheck(const CheckOptions& options) {
+CheckReport RunCheck(const CheckOptions& options, Deadline deadline) {
   ComApartment apartment;
   if (FAILED(apartment.Result())) return NoObject(apartment.Result(), u"CoInitializeEx failed");
 
@@ -204,7 +201,7 @@ CheckReport RunCheck(const CheckOptions& options) {
     return report;
   }
 
-  hr = WaitForCompletion(check.Get(), *sink.Get(), WaitFor(options));
+  hr = WaitForCompletion(check.Get(), *sink.Get(), deadline);
   if (hr == S_FALSE) return TimedOutReport(options);
   if (hr != S_OK) return ServerEndedReport(hr);
   report.stage = CheckStage::kCompleted;

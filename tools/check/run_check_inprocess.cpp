@@ -10,7 +10,7 @@
 
 namespace qel::tool {
 
-CheckReport RunCheck(const CheckOptions& options) {
+CheckReport RunCheck(const CheckOptions& options, Deadline deadline) {
   CheckReport report;
   try {
     const auto check = UpdateCheck::Create();
@@ -29,7 +29,7 @@ CheckReport RunCheck(const CheckOptions& options) {
       report.description = e.Description();
       return report;
     }
-    if (!PumpMessagesUntil([&] { return completed; }, WaitFor(options))) {
+    if (!PumpMessagesUntil([&] { return completed; }, TimeLeft(deadline))) {
       return TimedOutReport(options);
     }
     report.stage = CheckStage::kCompleted;

@@ -1,5 +1,6 @@
 // The linter's warnings, and the small text helpers its parts share.
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -125,6 +126,25 @@ void HistoryWarnings(std::string_view bytes, std::u16string_view text, const Lin
   }
 }
 
+// The first character beyond ASCII: hosts read the bytes in their own code
+// page, so it shows as written only on some of them.
+void BeyondAsciiWarning(std::u16string_view text, std::vector<Warning>& out) {
+  const auto found = std::find_if(text.begin(), text.end(), [](char16_t ch) { return ch > 0x7F; });
+  if (found == text.end()) return;
+  const size_t at = static_cast<size_t>(found - text.begin());
+  const bool pair = *found >= 0xD800 && *found < 0xDC00 && at + 1 < text.size();
+  const std::u16string_view ch = text.substr(at, pair ? 2 : 1);
+  const uint32_t code = pair ? 0x10000 + ((ch[0] - 0xD800u) << 10) + (ch[1] - 0xDC00u) : ch[0];
+  char number[16];
+  std::snprintf(number, sizeof number, "U+%04X", static_cast<unsigned>(code));
+  const size_t lineNo = LineOfPosition(text, at);
+  out.push_back({LintWarning::kBeyondAscii, lineNo,
+                 Tag(lineNo) + "`" + TextToUtf8(ch) + "` (" + number +
+                     ") is beyond ASCII: each host reads the file in its own ANSI code page, "
+                     "and shows it as written only where that is the code page it was saved in",
+                 "for hosts worldwide, keep the file ASCII"});
+}
+
 }  // namespace
 
 TextLine NextLine(std::u16string_view text, size_t from) {
@@ -222,7 +242,14 @@ std::vector<LintFinding<LintWarning>> LintWarnings(std::string_view bytes, std::
       }
     }
   }
-  if (walk.stepsPassed == 6) HistoryWarnings(bytes, text, walk, out);
+  if (walk.stepsPassed == 6) {
+    HistoryWarnings(bytes, text, walk, out);
+    // Bytes that look like UTF-8 are warned about already, more exactly.
+    const bool utf8 = std::any_of(out.begin(), out.end(), [](const Warning& warning) {
+      return warning.kind == LintWarning::kUtf8InHistory;
+    });
+    if (!utf8) BeyondAsciiWarning(text, out);
+  }
   return out;
 }
 

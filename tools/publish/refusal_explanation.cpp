@@ -3,85 +3,58 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include <cmath>
+#include <memory>
+#include <optional>
+#include <utility>
 
+#include "common/error.h"
 #include "common/text.h"
-#include "retrieval/internet_handle.h"
-#include "retrieval/modInternetFunctions.h"
+#include "retrieval/check_limits.h"
+#include "retrieval/download_worker.h"
+#include "retrieval/exact_ansi.h"
 #include "tools/publish/version_lint.h"
 #include "tools/system_message.h"
+#include "trigger/message_loop.h"
 
 namespace qel::tool {
-namespace {
 
-std::string ToAnsi(const std::u16string& text) {
-  if (text.empty()) return {};
-  const auto* wide = reinterpret_cast<LPCWSTR>(text.data());
-  const int length = static_cast<int>(text.size());
-  const int size = WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr);
-  std::string ansi(static_cast<size_t>(size > 0 ? size : 0), '\0');
-  if (size > 0) WideCharToMultiByte(CP_ACP, 0, wide, length, ansi.data(), size, nullptr, nullptr);
-  return ansi;
-}
-
-int32_t LastError() { return static_cast<int32_t>(GetLastError()); }
-
-}  // namespace
-
-Fetched FetchAgain(const std::u16string& url, double timeoutSeconds) {
+Fetched FetchAgain(const std::u16string& url, std::chrono::steady_clock::time_point deadline) {
   Fetched fetched;
-  const InternetHandle root(
-      InternetOpenA("vb wininet", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  if (!root) {
-    fetched.error = LastError();
+  const auto left =
+      std::chrono::floor<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  if (left < kLeastFetchTime) {
+    fetched.skipped = true;
     return fetched;
   }
-#ifdef _WIN32
-  // WinINet under Wine has no time-outs of its own.
-  DWORD ms = static_cast<DWORD>(std::lround(timeoutSeconds * 1000.0));
-  for (const DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
-                             INTERNET_OPTION_RECEIVE_TIMEOUT}) {
-    InternetSetOptionW(root.Get(), option, &ms, sizeof ms);
+  // A check's own limits, or what is left of the run if that is less.
+  const CheckLimits limits = CheckLimits::Within(left);
+  std::optional<DownloadWorker::Outcome> outcome;
+  std::shared_ptr<DownloadWorker> worker;
+  try {
+    worker = DownloadWorker::Start(
+        url, modInternetFunctions::kRequestFlags, limits.wait,
+        [&outcome](DownloadWorker::Outcome done) { outcome = std::move(done); }, true);
+    PumpMessagesUntil([&outcome] { return outcome.has_value(); }, limits.download);
+  } catch (...) {
+    fetched.error = NumberOf(std::current_exception());
   }
-#else
-  (void)timeoutSeconds;  // the stand-in applies WinINet's default time-outs
-#endif
-  const InternetHandle file(
-      InternetOpenUrlA(root.Get(), ToAnsi(url).c_str(), nullptr, 0,
-                       static_cast<DWORD>(modInternetFunctions::kRequestFlags), 0));
-  if (!file) {
-    fetched.error = LastError();
+  if (!outcome) {
+    // As a check's deadline ends it: given up, and nobody waits for it.
+    if (worker) worker->Abandon();
+    if (fetched.error == 0) fetched.error = ERROR_INTERNET_TIMEOUT;
     return fetched;
   }
-  DWORD status = 0;
-  DWORD size = sizeof status;
-  if (HttpQueryInfoA(file.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
-                     nullptr)) {
-    fetched.status = status;
-    char text[256];
-    DWORD textSize = sizeof text;
-    if (HttpQueryInfoA(file.Get(), HTTP_QUERY_STATUS_TEXT, text, &textSize, nullptr)) {
-      fetched.statusText.assign(text, textSize);
-    }
+  if (outcome->error) {
+    fetched.error = NumberOf(outcome->error);
+    return fetched;
   }
-  char buffer[4096];
-  DWORD read = 0;
-  for (;;) {
-    if (!InternetReadFile(file.Get(), buffer, sizeof buffer, &read)) {
-      fetched.error = LastError();
-      break;
-    }
-    if (read == 0) break;
-    fetched.bytes.append(buffer, read);
-    if (fetched.bytes.size() > modInternetFunctions::kMaxResourceBytes) {
-      fetched.error = ERROR_FILE_TOO_LARGE;
-      break;
-    }
-  }
+  fetched.error = outcome->result;
+  fetched.status = std::move(outcome->status);
+  fetched.text = std::move(outcome->text);
   return fetched;
 }
 
-std::string StatusLine(uint32_t status, const std::string& serverText) {
+std::string StatusLine(uint32_t status, std::u16string_view serverText) {
   static constexpr std::pair<uint32_t, const char*> kReasons[] = {
       {200, "OK"},
       {301, "Moved Permanently"},
@@ -100,7 +73,7 @@ std::string StatusLine(uint32_t status, const std::string& serverText) {
       {503, "Service Unavailable"},
       {504, "Gateway Timeout"},
   };
-  std::string reason = serverText;
+  std::string reason = TextToUtf8(serverText);
   for (const auto& [code, text] : kReasons) {
     if (code == status) reason = text;
   }
@@ -109,8 +82,13 @@ std::string StatusLine(uint32_t status, const std::string& serverText) {
 
 std::vector<std::string> ExplainRefusal(const std::u16string& url, const Fetched& fetched) {
   std::vector<std::string> lines;
-  if (fetched.status != 0 && fetched.status != 200) {
-    lines.push_back("the server answered " + StatusLine(fetched.status, fetched.statusText));
+  if (fetched.skipped) {
+    lines.push_back("the URL was not fetched again: too little of the time-out was left");
+    return lines;
+  }
+  const auto& status = fetched.status;
+  if (status.code != 0 && status.code != 200) {
+    lines.push_back("the server answered " + StatusLine(status.code, status.reason));
   }
   if (fetched.error != 0) {
     const std::string message = SystemMessage(fetched.error);
@@ -118,7 +96,10 @@ std::vector<std::string> ExplainRefusal(const std::u16string& url, const Fetched
                     (message.empty() ? "" : ": " + message));
     return lines;
   }
-  const LintResult lint = LintVersionFile(fetched.bytes, url);
+  // The linter reads bytes, as a file holds them: the text gives them back.
+  const std::optional<std::string> bytes = ExactAnsi(fetched.text);
+  if (!bytes) return lines;
+  const LintResult lint = LintVersionFile(*bytes, url);
   if (lint.accepted) {
     lines.push_back("the file fetched again is accepted; it may have changed since the check");
   } else if (lint.error) {

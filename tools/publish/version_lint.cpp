@@ -152,6 +152,10 @@ Finding Explain(std::string_view bytes, std::u16string_view text, std::u16string
     return {LintRule::kByteOrderMark, 0, "byte 0: UTF-16 byte-order mark",
             "save the file as ANSI (Windows-1252), not as Unicode"};
   }
+  if (step == 0 && bytes.starts_with("\x1F\x8B")) {
+    return {LintRule::kCompressed, 0, "byte 0: gzip-compressed data (bytes 1F 8B), not text",
+            "serve the file uncompressed: no Content-Encoding on it, and no compression by a CDN"};
+  }
   // A line end the parser does not see is to blame when the file, with
   // CR LF in its place, gets further.
   for (const char16_t end : {u'\n', u'\r'}) {

@@ -18,6 +18,7 @@ namespace qel::tool {
 enum class LintRule {
   kEmptyFile,
   kByteOrderMark,
+  kCompressed,  // gzip bytes: served with Content-Encoding, or compressed by a CDN
   kLineFeedOnly,
   kCarriageReturnOnly,
   kHtmlPage,
@@ -45,6 +46,7 @@ enum class LintWarning {
   kZeroPadded,
   kUpdateSpaces,
   kUtf8InHistory,
+  kBeyondAscii,  // read otherwise by hosts with another ANSI code page
   kHistoryWithoutCrLf,
 };
 

@@ -1,0 +1,15 @@
+// Text in the system ANSI code page, exactly or not at all.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qel {
+
+// Nothing when a character has no byte of its own there: Windows would send
+// it as the default character or as a look-alike (U+FF0F as '/', U+FF20 as
+// '@'). A NUL converts like any other character.
+std::optional<std::string> ExactAnsi(std::u16string_view text);
+
+}  // namespace qel
