@@ -72,13 +72,7 @@ int main() {
       }
     }
 
-    const qel::bench::Timings measured = qel::bench::Summarise(checks);
-    const qel::bench::Timings fetch = qel::bench::Summarise(fetches);
-    qel::bench::PrintTimings("check, 1 KiB version file", measured);
-    qel::bench::PrintTimings("raw libcurl fetch", fetch);
-    std::printf("baseline: %.0f ms + raw fetch = %.3f ms\n", kTriggerDelayMs,
-                kTriggerDelayMs + fetch.median);
-    qel::bench::PrintRatio(measured.median, kTriggerDelayMs + fetch.median, kTargetRatio);
+    qel::bench::PrintLatency(checks, fetches, "raw libcurl fetch", kTriggerDelayMs, kTargetRatio);
     return 0;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "bench_check_latency failed: %s\n", error.what());

@@ -50,6 +50,17 @@ bool PrintRatio(double measured, double baseline, double targetRatio) {
   return met;
 }
 
+bool PrintLatency(const std::vector<double>& checks, const std::vector<double>& fetches,
+                  std::string_view fetchLabel, double triggerDelayMs, double targetRatio) {
+  const Timings measured = Summarise(checks);
+  const Timings fetch = Summarise(fetches);
+  PrintTimings("check, 1 KiB version file", measured);
+  PrintTimings(fetchLabel, fetch);
+  std::printf("baseline: %.0f ms + raw fetch = %.3f ms\n", triggerDelayMs,
+              triggerDelayMs + fetch.median);
+  return PrintRatio(measured.median, triggerDelayMs + fetch.median, targetRatio);
+}
+
 bool PrintBelow(std::string_view label, double measured, double limit, std::string_view unit) {
   const bool met = measured < limit;
   const int unitLength = static_cast<int>(unit.size());

@@ -35,6 +35,12 @@ void PrintTimings(std::string_view label, const Timings& timings);
 // "ratio R (target <= T): met" or "... MISSED"; returns whether it was met.
 bool PrintRatio(double measured, double baseline, double targetRatio);
 
+// A check's latency against its floor, natively and under Wine: the checks'
+// and the raw fetches' timings, then the ratio of the checks' median to the
+// trigger's delay plus the raw fetches' median; returns whether it was met.
+bool PrintLatency(const std::vector<double>& checks, const std::vector<double>& fetches,
+                  std::string_view fetchLabel, double triggerDelayMs, double targetRatio);
+
 // "<label>: <measured> <unit> (target < <limit> <unit>): met" or "... MISSED";
 // returns whether it was met.
 bool PrintBelow(std::string_view label, double measured, double limit, std::string_view unit);

@@ -8,6 +8,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+scripts/install_deps.sh
 jobs=$(nproc)
 # One line per target, named after its benchmark, for the summary at the end.
 targets=$(mktemp)
@@ -58,11 +59,12 @@ section_wine() {
   local benchmarks=(bench_wine_activation bench_wine_latency bench_wine_responsiveness
     bench_wine_isolation bench_wine_footprint bench_wine_hostile)
   echo "=== benchmarks under Wine: build (Windows, Release) ==="
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQEL_BENCH=ON \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
   # shellcheck source=wine_env.sh
   source scripts/wine_env.sh
+  configure_windows_build "$build" -DQEL_BENCH=ON
   wine_prefix_up "$root/$build"
+  # Whatever the end, no Wine process of the prefix is left running.
+  trap "wine_prefix_down '$root/$build'; rm -f '$targets' '$output'" EXIT
   # Nothing of the build through a pipe: Wine's helpers would hold it open.
   cmake --build "$build" -j "$jobs" --target QELUpdateCheck1_1 qel_test_server \
     bench_baseline_process "${benchmarks[@]}" </dev/null

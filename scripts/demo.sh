@@ -11,8 +11,7 @@ source scripts/wine_env.sh
 build="$root/build/win"
 
 echo "=== building the Windows build ==="
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
+configure_windows_build "$build"
 wine_prefix_up "$build"
 server_pid=""
 cleanup() {

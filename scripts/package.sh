@@ -81,9 +81,7 @@ export SOURCE_DATE_EPOCH
 # The same build tree as the tests; the version is set on every run, so that
 # a run without --version builds the project's own again.
 build=build/win
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DQEL_PRODUCT_VERSION="$version" >/dev/null
+configure_windows_build "$build" -DQEL_PRODUCT_VERSION="$version"
 if ! cmake --build "$build" -j "$(nproc)" --target QELUpdateCheck1_1 updatecheck qel_registration_wxs \
     >"$build/package-build.log" 2>&1; then
   cat "$build/package-build.log" >&2

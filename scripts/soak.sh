@@ -31,8 +31,7 @@ spaced=${3:-100}
 
 source scripts/wine_env.sh
 echo "=== soak: build ($build) ==="
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQEL_BENCH=ON \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
+configure_windows_build "$build" -DQEL_BENCH=ON
 wine_prefix_up "$root/$build"
 server="$root/$build/server/QELUpdateCheck1_1.exe"
 plain="$root/$build/bench/wine/plain_com_server.exe"

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds and runs every test, section by section: natively (with
+# Builds and runs every test, section by section: first the install step as
+# a bare machine would run it, then natively (with
 # AddressSanitizer and UndefinedBehaviorSanitizer, then a short fuzz run of
 # every target), natively again with ThreadSanitizer, then the Windows build
 # under Wine, then the installer packages under Wine and a second build that
 # must give the same bytes.
-# Usage: scripts/test.sh [SECTION...]   (native, tsan, wine, package; default: all)
+# Usage: scripts/test.sh [SECTION...]   (install, native, tsan, wine, package; default: all)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -12,6 +13,11 @@ cd "$root"
 scripts/install_deps.sh
 source scripts/wine_env.sh
 jobs=$(nproc)
+
+section_install() {
+  echo "=== the install step on a bare machine ==="
+  tests/install/install_deps_check.sh
+}
 
 section_native() {
   echo "=== native build (Linux, ASan + UBSan) ==="
@@ -69,26 +75,36 @@ section_tsan() {
 
 section_wine() {
   echo "=== Windows build (mingw-w64) ==="
-  # QEL_PRODUCT_VERSION back to the project's, should the package tests have
-  # been stopped while building their older version.
-  cmake -S . -B build/win -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DQEL_PRODUCT_VERSION= >/dev/null
+  configure_windows_build build/win
   wine_prefix_up "$root/build/win"
-  trap 'wine_prefix_down "$root/build/win"' EXIT
+  # The hosts' prefix too (tests/scripts), should the run be stopped.
+  trap 'wine_prefix_down "$root/build/win"; wine_prefix_down "$root/build/win/hosts"' EXIT
   cmake --build build/win -j "$jobs"
   echo "=== Windows tests under Wine ==="
-  ctest --test-dir build/win --verbose
+  # Three at a time: the COM suites in one prefix, the hosts and the pool of
+  # object threads in another, the portable suites beside them. They wait on
+  # Wine far more than they compute.
+  ctest --test-dir build/win --verbose -j 3
 }
 
 section_package() {
   echo "=== installer packages and signing (under Wine, a prefix of their own) ==="
-  tests/package/package_test.sh
-  tests/package/signing_test.sh
+  # The reproducible build's second copy is built and packaged meanwhile, at a
+  # lower priority: the package tests wait on Wine far more than they compute.
+  local copy_log=$root/build/reproducible.log copy status=0
+  mkdir -p build
+  nice tests/package/reproducible_test.sh build >"$copy_log" 2>&1 &
+  copy=$!
+  tests/package/package_test.sh || status=1
+  tests/package/signing_test.sh || status=1
   echo "=== reproducible builds: a second copy, built later in another folder ==="
-  tests/package/reproducible_test.sh
+  wait "$copy" || status=1
+  cat "$copy_log"
+  tests/package/reproducible_test.sh compare || status=1
+  return "$status"
 }
 
-all_sections=(native tsan wine package)
+all_sections=(install native tsan wine package)
 # shellcheck source=sections.sh
 source scripts/sections.sh
 run_sections "$@"

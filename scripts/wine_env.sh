@@ -1,7 +1,22 @@
-# Sourced by the scripts: the private Wine prefix of a Windows build tree.
-# Usage: wine_prefix_up <build dir>; wine_prefix_down <build dir>
+# Sourced by the scripts: a Windows build tree, its configuration and its
+# private Wine prefix.
+# Usage: configure_windows_build <build dir> [cmake argument...];
+#        wine_prefix_up <build dir>; wine_prefix_down <build dir>
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
+
+# Release, with mingw-w64, at the project's own product version unless an
+# argument sets another: the cache keeps whatever version the last
+# configuration set (a package built with --version, a package test stopped
+# half-way).
+configure_windows_build() {
+  local build=$1 tree
+  shift
+  tree=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+  cmake -S "$tree" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$tree/cmake/mingw-w64-x86_64.cmake" -DQEL_PRODUCT_VERSION= \
+    "$@" >/dev/null
+}
 
 wine_prefix_up() {
   export WINEPREFIX="$1/wine"

@@ -32,8 +32,9 @@ int Run() {
   qel::bench::PrintHeader(
       "hostile responses under Wine: the server 10 s after each check's event (limits 1.5 s)");
   LoopbackServer web;
-  // The test build's process: the one whose command line names the file.
-  const std::wstring server = kServerExeName;
+  // The test build's process: the one whose command line names its path,
+  // not any process of that name on the machine.
+  const std::wstring server = TestServerPath();
   std::printf("%-38s %8s %14s %14s %12s\n", "response", "error", "RSS at event", "RSS +10 s",
               "CPU in 10 s");
   for (const auto& hostile : HostileResponses()) {

@@ -76,13 +76,8 @@ int Run() {
       fetches.push_back(fetchMs);
     }
   }
-  const auto measured = qel::bench::Summarise(checks);
-  const auto fetch = qel::bench::Summarise(fetches);
-  qel::bench::PrintTimings("check, 1 KiB version file", measured);
-  qel::bench::PrintTimings("raw WinINet fetch in the host", fetch);
-  std::printf("baseline: %.0f ms + raw fetch = %.3f ms\n", kTriggerDelayMs,
-              kTriggerDelayMs + fetch.median);
-  qel::bench::PrintRatio(measured.median, kTriggerDelayMs + fetch.median, kTargetRatio);
+  qel::bench::PrintLatency(checks, fetches, "raw WinINet fetch in the host", kTriggerDelayMs,
+                           kTargetRatio);
   return 0;
 }
 

@@ -185,6 +185,10 @@ std::wstring ServerPath() {
   return FullPath(ModuleDirectory() + L"..\\..\\server\\QELUpdateCheck1_1.exe");
 }
 
+std::wstring TestServerPath() {
+  return FullPath(ModuleDirectory() + L"..\\..\\tests\\com\\test_server\\QELUpdateCheck1_1.exe");
+}
+
 std::wstring SiblingPath(const wchar_t* fileName) { return ModuleDirectory() + fileName; }
 
 std::vector<DWORD> ServerProcessIds(const wchar_t* exeName) {

@@ -172,6 +172,8 @@ std::u16string TextOf(const std::string& text);
 
 // The server's executable in this build tree, and processes running it.
 std::wstring ServerPath();
+// The test build of the server (its checks' limits 1.5 s) in this build tree.
+std::wstring TestServerPath();
 // A program next to the running test executable.
 std::wstring SiblingPath(const wchar_t* fileName);
 inline constexpr const wchar_t* kServerExeName = L"QELUpdateCheck1_1.exe";

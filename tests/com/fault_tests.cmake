@@ -44,15 +44,19 @@ set_tests_properties(com_server_lifetime PROPERTIES DEPENDS com_server_use_shipp
 add_test(NAME com_fault_pool COMMAND qel_fault_com_tests --gtest_filter=FaultComPool.*)
 add_test(NAME com_fault_killed_host COMMAND qel_fault_com_tests
          --gtest_filter=FaultComKilledHost.*)
-set_tests_properties(com_fault_suite com_fault_pool com_fault_killed_host PROPERTIES
+set_tests_properties(com_fault_suite com_fault_killed_host PROPERTIES
   FIXTURES_REQUIRED qel_com_server
   RESOURCE_LOCK qel_com_server
   ENVIRONMENT "${QEL_COM_ENV}"
   TIMEOUT 300)
 set_tests_properties(com_fault_suite PROPERTIES DEPENDS com_suite)
-set_tests_properties(com_fault_pool PROPERTIES DEPENDS com_fault_suite)
-# Last of all the suites that activate the server: a killed host's object
-# may keep the server up, and a server ended from outside stays registered
-# with Wine's RPC service, so that no later activation succeeds.
-set_tests_properties(com_fault_killed_host PROPERTIES
-  DEPENDS "com_fault_pool;script_update_check_host_js;script_update_check_host_vbs;tool_timeout_under_wine;server_registration_under_wine;example_cpp;example_vbs;example_js")
+# The pool in the second prefix, beside the suites of the first.
+qel_in_hosts_prefix(com_fault_pool)
+set_tests_properties(com_fault_pool PROPERTIES TIMEOUT 300)
+# The suites that keep both CPUs busy take turns: beside each other, the
+# threads they watch end too late.
+set_property(TEST com_fault_pool com_fault_hostile APPEND PROPERTY RESOURCE_LOCK qel_cpus)
+# Last of all the suites that activate the server in this prefix: a killed
+# host's object may keep the server up, and a server ended from outside stays
+# registered with Wine's RPC service, so that no later activation succeeds.
+set_tests_properties(com_fault_killed_host PROPERTIES DEPENDS com_fault_suite)

@@ -28,6 +28,7 @@ start_session() {
 case "$action" in
 setup)
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$(dirname "$WINEPREFIX")"
     quiet wineboot -i || true
     wineserver -w
   fi

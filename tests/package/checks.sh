@@ -1,6 +1,14 @@
 # shellcheck shell=bash
-# Sourced by the package tests. check "what" command... runs one check and
-# counts it; report NAME prints the counts and fails the script on any failure.
+# Sourced first by the package tests: sets $root, the source tree, and goes
+# there. empty_dir DIR makes DIR anew. check "what" command... runs one check
+# and counts it; report NAME prints the counts and fails the script on any
+# failure.
+root=$(cd "$(dirname "$0")/../.." && pwd)
+cd "$root" || exit
+empty_dir() {
+  rm -rf "$1"
+  mkdir -p "$1"
+}
 passed=0
 failures=0
 check() {

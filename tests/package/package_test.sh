@@ -6,15 +6,14 @@
 # the per-user package.
 # Usage: tests/package/package_test.sh   (scripts/test.sh package runs it)
 set -euo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
-cd "$root"
+# shellcheck source=checks.sh
+source "$(dirname "$0")/checks.sh"
 here=tests/package
 work=$root/build/package-test
 old_version=1.0.0
 
 # The older build first: the build tree is left at the project's version.
-rm -rf "$work"
-mkdir -p "$work"
+empty_dir "$work"
 scripts/package.sh --version "$old_version" --output "$work/old" >/dev/null
 scripts/package.sh >/dev/null
 cmake --build build/win --target qel_version_resource_probe >/dev/null
@@ -31,8 +30,6 @@ wineserver -p
 trap 'wineserver -k 2>/dev/null || true' EXIT
 wine cmd /c exit >/dev/null 2>&1 || true
 
-# shellcheck source=checks.sh
-source tests/package/checks.sh
 win() { echo "Z:${1//\//\\}"; }
 # Wine's helper processes must not hold the caller's pipes open.
 quiet() { "$@" </dev/null >"$work/last.log" 2>&1; }

@@ -5,11 +5,10 @@
 # script with a clear message and leaves nothing behind.
 # Usage: tests/package/signing_test.sh   (scripts/test.sh package runs it)
 set -euo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
-cd "$root"
+# shellcheck source=checks.sh
+source "$(dirname "$0")/checks.sh"
 work=$root/build/package-test/signing
-rm -rf "$work"
-mkdir -p "$work"
+empty_dir "$work"
 
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" \
   -days 2 -subj "/CN=QEL throwaway test signer" -addext "extendedKeyUsage=codeSigning" \
@@ -17,8 +16,6 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/ce
 openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -out "$work/signer.pfx" \
   -passout pass:right-password
 
-# shellcheck source=checks.sh
-source tests/package/checks.sh
 verified() {
   osslsigncode verify -CAfile "$work/cert.pem" -in "$1" >"$work/verify.log" 2>&1 &&
     grep -qi 'digest algorithm *: *sha256' "$work/verify.log" ||

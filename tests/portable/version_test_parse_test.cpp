@@ -34,15 +34,16 @@ Published ReadPublished(const clsVersionTest& test) {
 }
 
 enum class Outcome { kTrue, kFalse, kOverflow };
+using enum Outcome;
 
 // Runs ExtractData and says how it ended, the overflow error included.
 Outcome Extract(clsVersionTest& test, const std::u16string& strFilename,
                 const std::u16string& strFileData) {
   try {
-    return test.ExtractData(strFilename, strFileData) ? Outcome::kTrue : Outcome::kFalse;
+    return test.ExtractData(strFilename, strFileData) ? kTrue : kFalse;
   } catch (const Error& error) {
     EXPECT_EQ(error.Number(), kErrOverflow);
-    return Outcome::kOverflow;
+    return kOverflow;
   }
 }
 
@@ -100,18 +101,24 @@ void PrintTo(const ParseCase& row, std::ostream* os) { *os << row.szWhat; }
 // Each step at which a parse can end.
 std::vector<ParseCase> FailureCases() {
   return {
-      {"file value differs", File({.strFile = u"other.txt"}), Outcome::kFalse, kOld},
-      {"major value empty", File({.strMajor = u""}), Outcome::kFalse, kOld},
-      {"major reads as 0", File({.strMajor = u"0"}), Outcome::kFalse, kOld},
-      {"major overflows", File({.strMajor = u"2147483648"}), Outcome::kOverflow, kOld},
-      {"minor value empty", File({.strMinor = u""}), Outcome::kFalse, kOld},
-      {"minor overflows", File({.strMinor = u"-2147483649"}), Outcome::kOverflow, kOld},
-      {"build value empty", File({.strBuild = u""}), Outcome::kFalse, kOld},
-      {"build overflows", File({.strBuild = u"2147483648"}), Outcome::kOverflow, kOld},
-      {"update value empty", File({.strUpdate = u""}), Outcome::kFalse, kOld},
-      {"version history empty", File({.strHistory = u""}), Outcome::kFalse, kOld},
-      {"success", File({}), Outcome::kTrue, kNew},
+      {"file value differs", File({.strFile = u"other.txt"}), kFalse, kOld},
+      {"major value empty", File({.strMajor = u""}), kFalse, kOld},
+      {"major reads as 0", File({.strMajor = u"0"}), kFalse, kOld},
+      {"major overflows", File({.strMajor = u"2147483648"}), kOverflow, kOld},
+      {"minor value empty", File({.strMinor = u""}), kFalse, kOld},
+      {"minor overflows", File({.strMinor = u"-2147483649"}), kOverflow, kOld},
+      {"build value empty", File({.strBuild = u""}), kFalse, kOld},
+      {"build overflows", File({.strBuild = u"2147483648"}), kOverflow, kOld},
+      {"update value empty", File({.strUpdate = u""}), kFalse, kOld},
+      {"version history empty", File({.strHistory = u""}), kFalse, kOld},
+      {"success", File({}), kTrue, kNew},
   };
+}
+
+// The well-formed file with the first `strFrom` in it replaced by `strTo`.
+std::u16string Edited(const std::u16string& strFrom, const std::u16string& strTo) {
+  std::u16string strText = File({});
+  return strText.replace(strText.find(strFrom), strFrom.size(), strTo);
 }
 
 // Texts that are not the version file asked for.
@@ -123,90 +130,71 @@ std::vector<ParseCase> RejectedCases() {
   }
   const std::u16string strFileLine = u"file=" + kName;
   return {
-      {"file value in another case", File({.strFile = u"HTTP://127.0.0.1/app/version.txt"}),
-       Outcome::kFalse, kOld},
-      {"file value with a trailing space", File({.strFile = kName + u" "}), Outcome::kFalse, kOld},
+      {"file value in another case", File({.strFile = u"HTTP://127.0.0.1/app/version.txt"}), kFalse,
+       kOld},
+      {"file value with a trailing space", File({.strFile = kName + u" "}), kFalse, kOld},
       {"file value naming another file", File({.strFile = u"http://127.0.0.1/app/other.txt"}),
-       Outcome::kFalse, kOld},
-      {"file key in upper case", u"FILE=" + File({}).substr(5), Outcome::kFalse, kOld},
-      {"space before the file key", u" " + File({}), Outcome::kFalse, kOld},
-      {"space before the = of file", u"file =" + File({}).substr(5), Outcome::kFalse, kOld},
-      {"byte-order mark before the file key", u"\uFEFF" + File({}), Outcome::kFalse, kOld},
-      {"lines ending in LF alone", strLfOnly, Outcome::kFalse, kOld},
+       kFalse, kOld},
+      {"file key in upper case", Edited(u"file=", u"FILE="), kFalse, kOld},
+      {"space before the file key", Edited(u"file=", u" file="), kFalse, kOld},
+      {"space before the = of file", Edited(u"file=", u"file ="), kFalse, kOld},
+      {"byte-order mark before the file key", Edited(u"file=", u"\uFEFFfile="), kFalse, kOld},
+      {"lines ending in LF alone", strLfOnly, kFalse, kOld},
       {"lines ending in CR alone", strFileLine + u"\rmajor=2\rminor=3\rbuild=15\rupdate=u\rh",
-       Outcome::kFalse, kOld},
-      {"empty text", u"", Outcome::kFalse, kOld},
-      {"file line only", Lines({strFileLine}, u""), Outcome::kFalse, kOld},
-      {"blank line before major", Lines({strFileLine, u"", u"major=2", u"minor=3"}, u"h"),
-       Outcome::kFalse, kOld},
-      {"major key in upper case",
-       Lines({strFileLine, u"MAJOR=2", u"minor=3", u"build=15", u"update=u"}, u"h"),
-       Outcome::kFalse, kOld},
-      {"space before the major key",
-       Lines({strFileLine, u" major=2", u"minor=3", u"build=15", u"update=u"}, u"h"),
-       Outcome::kFalse, kOld},
-      {"space before the = of major",
-       Lines({strFileLine, u"major =2", u"minor=3", u"build=15", u"update=u"}, u"h"),
-       Outcome::kFalse, kOld},
-      {"minor key in upper case",
-       Lines({strFileLine, u"major=2", u"MINOR=3", u"build=15", u"update=u"}, u"h"),
-       Outcome::kFalse, kOld},
-      {"space before the = of minor",
-       Lines({strFileLine, u"major=2", u"minor =3", u"build=15", u"update=u"}, u"h"),
-       Outcome::kFalse, kOld},
-      {"space before the build key",
-       Lines({strFileLine, u"major=2", u"minor=3", u" build=15", u"update=u"}, u"h"),
-       Outcome::kFalse, kOld},
-      {"update key in mixed case",
-       Lines({strFileLine, u"major=2", u"minor=3", u"build=15", u"Update=u"}, u"h"),
-       Outcome::kFalse, kOld},
-      {"space before the = of update",
-       Lines({strFileLine, u"major=2", u"minor=3", u"build=15", u"update =u"}, u"h"),
-       Outcome::kFalse, kOld},
-      {"ends after the update line with its CR LF", File({.strHistory = u""}), Outcome::kFalse,
-       kOld},
+       kFalse, kOld},
+      {"empty text", u"", kFalse, kOld},
+      {"file line only", Lines({strFileLine}, u""), kFalse, kOld},
+      {"blank line before major", Edited(u"major=", u"\r\nmajor="), kFalse, kOld},
+      {"major key in upper case", Edited(u"major=", u"MAJOR="), kFalse, kOld},
+      {"space before the major key", Edited(u"major=", u" major="), kFalse, kOld},
+      {"space before the = of major", Edited(u"major=", u"major ="), kFalse, kOld},
+      {"minor key in upper case", Edited(u"minor=", u"MINOR="), kFalse, kOld},
+      {"space before the = of minor", Edited(u"minor=", u"minor ="), kFalse, kOld},
+      {"space before the build key", Edited(u"build=", u" build="), kFalse, kOld},
+      {"update key in mixed case", Edited(u"update=", u"Update="), kFalse, kOld},
+      {"space before the = of update", Edited(u"update=", u"update ="), kFalse, kOld},
+      {"ends after the update line with its CR LF", File({.strHistory = u""}), kFalse, kOld},
       {"ends after the update line without CR LF",
-       strFileLine + u"\r\nmajor=2\r\nminor=3\r\nbuild=15\r\nupdate=new-url", Outcome::kFalse,
-       kOld},
+       strFileLine + u"\r\nmajor=2\r\nminor=3\r\nbuild=15\r\nupdate=new-url", kFalse, kOld},
       {"ends after the build line", Lines({strFileLine, u"major=2", u"minor=3", u"build=15"}, u""),
-       Outcome::kFalse, kOld},
+       kFalse, kOld},
   };
 }
 
 // Files that are accepted, and exactly what they publish.
 std::vector<ParseCase> AcceptedCases() {
+  const std::u16string strHistory = kNew.strVersionHistory;
+  const std::u16string strSetup = u"http://127.0.0.1/app/setup.exe";
+  const std::u16string strUrl = kNew.strUpdateURL;
   return {
       {"numbers 2, 0 and 15 with a two-line history",
-       File({.strMinor = u"0", .strUpdate = u"http://127.0.0.1/app/setup.exe"}),
-       Outcome::kTrue,
-       {2, 0, 15, u"http://127.0.0.1/app/setup.exe", u"line one\r\nline two\r\n"}},
-      {"history of one CR LF",
-       File({.strHistory = u"\r\n"}),
-       Outcome::kTrue,
-       {2, 3, 15, u"new-url", u"\r\n"}},
+       File({.strMinor = u"0", .strUpdate = strSetup}),
+       kTrue,
+       {2, 0, 15, strSetup, strHistory}},
+      {"history of one CR LF", File({.strHistory = u"\r\n"}), kTrue, {2, 3, 15, strUrl, u"\r\n"}},
       {"minor and build of a space and a letter",
        File({.strMinor = u" ", .strBuild = u"x"}),
-       Outcome::kTrue,
-       {2, 0, 0, u"new-url", kNew.strVersionHistory}},
+       kTrue,
+       {2, 0, 0, strUrl, strHistory}},
       {"build at the top of the range",
        File({.strBuild = u"2147483647"}),
-       Outcome::kTrue,
-       {2, 3, 2147483647, u"new-url", kNew.strVersionHistory}},
+       kTrue,
+       {2, 3, 2147483647, strUrl, strHistory}},
       {"build at the bottom of the range",
        File({.strBuild = u"-2147483648"}),
-       Outcome::kTrue,
-       {2, 3, -2147483647 - 1, u"new-url", kNew.strVersionHistory}},
+       kTrue,
+       {2, 3, -2147483647 - 1, strUrl, strHistory}},
       {"update value untrimmed, lone CR and LF inside lines",
        File({.strMajor = u"1\r", .strMinor = u"2\n3", .strUpdate = u"  a\rb\nc  "}),
-       Outcome::kTrue,
-       {1, 23, 15, u"  a\rb\nc  ", kNew.strVersionHistory}},
+       kTrue,
+       {1, 23, 15, u"  a\rb\nc  ", strHistory}},
       {"history unchanged, keyed lines and blank lines included",
        File({.strHistory = u"file=x\r\n\r\nmajor=9\r\n\r\n"}),
-       Outcome::kTrue,
-       {2, 3, 15, u"new-url", u"file=x\r\n\r\nmajor=9\r\n\r\n"}},
+       kTrue,
+       {2, 3, 15, strUrl, u"file=x\r\n\r\nmajor=9\r\n\r\n"}},
       {"characters beyond ASCII",
        File({.strUpdate = u"\u00E9\U0001F600", .strHistory = u"\u20AC"}),
-       Outcome::kTrue,
+       kTrue,
        {2, 3, 15, u"\u00E9\U0001F600", u"\u20AC"}},
   };
 }

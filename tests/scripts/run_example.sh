@@ -5,15 +5,10 @@
 #   run_example.sh <python3> <version_file_server.py> <command that runs the example...>
 # The example is run as: <command> URL MAJOR MINOR BUILD
 set -eu
-python=$1
-server=$2
-shift 2
-
 # shellcheck source=version_file_server.sh
 . "$(dirname "$0")/version_file_server.sh"
-# shellcheck source=server_processes.sh
-. "$(dirname "$0")/server_processes.sh"
-start_version_file_server "$python" "$server"
+start_version_file_server "$1" "$2"
+shift 2
 
 failures=0
 # expect <path> <host version> <exit status> <line>...
@@ -56,6 +51,8 @@ if ! grep -q "^The check failed" "$work/lines"; then
   failures=$((failures + 1))
 fi
 # The server killed during a check that would never end: said within 5 s.
+# shellcheck source=server_processes.sh
+. "$(dirname "$0")/server_processes.sh"
 kill_server_during "$@" "$base/silent" 1 0 0
 tr -d '\r' <"$work/out" >"$work/lines"
 echo "--- server killed during /silent: exit status $status, $seconds s after the kill"

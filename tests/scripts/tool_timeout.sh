@@ -9,15 +9,10 @@
 # process the tool started must end too; and when that server is killed
 # during such a check, the tool says so within 5 s.
 set -eu
-python=$1
-server=$2
-shift 2
-
 # shellcheck source=version_file_server.sh
 . "$(dirname "$0")/version_file_server.sh"
-# shellcheck source=server_processes.sh
-. "$(dirname "$0")/server_processes.sh"
-start_version_file_server "$python" "$server"
+start_version_file_server "$1" "$2"
+shift 2
 
 url="$base/silent"
 start=$(date +%s)
@@ -44,6 +39,8 @@ grep -q "Why: fetching the URL again failed with error 12002" "$work/out" ||
 awk -v s="$seconds" 'BEGIN { exit !(s < 5) }' || { echo "FAILED that is 5 s or more"; fail=1; }
 
 if [ "$(basename "$1")" = wine ]; then
+  # shellcheck source=server_processes.sh
+  . "$(dirname "$0")/server_processes.sh"
   if ! wait_for_no_server 5; then
     echo "FAILED the server process is still running 5 s after the tool ended"
     fail=1
