@@ -5,16 +5,16 @@
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
-# Release, with mingw-w64, at the project's own product version unless an
-# argument sets another: the cache keeps whatever version the last
-# configuration set (a package built with --version, a package test stopped
-# half-way).
+# Release, with mingw-w64, at the project's own product version and without
+# the benchmarks unless an argument sets otherwise: the cache keeps whatever
+# the last configuration set (a package built with --version, a package test
+# stopped half-way, a soak run in the same tree).
 configure_windows_build() {
   local build=$1 tree
   shift
   tree=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
   cmake -S "$tree" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$tree/cmake/mingw-w64-x86_64.cmake" -DQEL_PRODUCT_VERSION= \
+    -DCMAKE_TOOLCHAIN_FILE="$tree/cmake/mingw-w64-x86_64.cmake" -DQEL_PRODUCT_VERSION= -DQEL_BENCH=OFF \
     "$@" >/dev/null
 }
 
