@@ -1,13 +1,14 @@
 // The stand-in's ANSI code page: Windows-1252, mapped byte for byte as
 // Windows maps it, best-fit look-alikes included. Only what the component
-// asks of it: CP_ACP, with no flags but WC_NO_BEST_FIT_CHARS, with Win32's
-// sizes and failures, so that code that runs here behaves as it will on
-// Windows.
+// asks of it: CP_ACP, with no flags but WC_NO_BEST_FIT_CHARS, and text to
+// CP_UTF8, with Win32's sizes and failures, so that code that runs here
+// behaves as it will on Windows.
 #include <windows.h>
 
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -75,6 +76,43 @@ int CheckRoom(size_t length, int capacity) {
   return static_cast<int>(length);
 }
 
+// Text to UTF-8 as Windows converts it, where the flags may only ask to fail
+// on a lone surrogate (else it becomes U+FFFD) and a default character is no
+// parameter at all.
+int WideToUtf8(DWORD flags, const char16_t* in, size_t length, LPSTR out, int capacity,
+               LPCSTR defaultChar, LPBOOL usedDefault) {
+  if ((flags & ~WC_ERR_INVALID_CHARS) != 0) return Fail(ERROR_INVALID_FLAGS);
+  if (defaultChar != nullptr || usedDefault != nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  std::string bytes;
+  for (size_t i = 0; i < length; ++i) {
+    uint32_t code = in[i];
+    if (code >= 0xD800 && code <= 0xDFFF) {
+      if (code < 0xDC00 && i + 1 < length && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
+        code = 0x10000 + ((code - 0xD800) << 10) + (in[++i] - 0xDC00u);
+      } else if ((flags & WC_ERR_INVALID_CHARS) != 0) {
+        return Fail(ERROR_NO_UNICODE_TRANSLATION);
+      } else {
+        code = 0xFFFD;
+      }
+    }
+    if (code < 0x80) {
+      bytes += static_cast<char>(code);
+    } else if (code < 0x800) {
+      bytes += {static_cast<char>(0xC0 | code >> 6), static_cast<char>(0x80 | (code & 0x3F))};
+    } else if (code < 0x10000) {
+      bytes += {static_cast<char>(0xE0 | code >> 12), static_cast<char>(0x80 | (code >> 6 & 0x3F)),
+                static_cast<char>(0x80 | (code & 0x3F))};
+    } else {
+      bytes +=
+          {static_cast<char>(0xF0 | code >> 18), static_cast<char>(0x80 | (code >> 12 & 0x3F)),
+           static_cast<char>(0x80 | (code >> 6 & 0x3F)), static_cast<char>(0x80 | (code & 0x3F))};
+    }
+  }
+  const int size = CheckRoom(bytes.size(), capacity);
+  if (size > 0 && capacity > 0) std::memcpy(out, bytes.data(), bytes.size());
+  return size;
+}
+
 size_t WideLength(const char16_t* text) {
   size_t length = 0;
   while (text[length] != 0) ++length;
@@ -118,14 +156,18 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
 int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
                         LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
                         LPBOOL lpUsedDefaultChar) {
-  if (CodePage != CP_ACP || lpWideCharStr == nullptr || cchWideChar == 0 || cchWideChar < -1 ||
-      cbMultiByte < 0 || (lpMultiByteStr == nullptr && cbMultiByte > 0)) {
+  if ((CodePage != CP_ACP && CodePage != CP_UTF8) || lpWideCharStr == nullptr || cchWideChar == 0 ||
+      cchWideChar < -1 || cbMultiByte < 0 || (lpMultiByteStr == nullptr && cbMultiByte > 0)) {
     return Fail(ERROR_INVALID_PARAMETER);
+  }
+  const size_t length =
+      cchWideChar == -1 ? WideLength(lpWideCharStr) + 1 : static_cast<size_t>(cchWideChar);
+  if (CodePage == CP_UTF8) {
+    return WideToUtf8(dwFlags, lpWideCharStr, length, lpMultiByteStr, cbMultiByte, lpDefaultChar,
+                      lpUsedDefaultChar);
   }
   if ((dwFlags & ~WC_NO_BEST_FIT_CHARS) != 0) return Fail(ERROR_INVALID_FLAGS);
   const bool bestFit = (dwFlags & WC_NO_BEST_FIT_CHARS) == 0;
-  const size_t length =
-      cchWideChar == -1 ? WideLength(lpWideCharStr) + 1 : static_cast<size_t>(cchWideChar);
   const char defaultChar = lpDefaultChar != nullptr ? *lpDefaultChar : '?';
   bool usedDefault = false;
   for (size_t i = 0; i < length; ++i) {

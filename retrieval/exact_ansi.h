@@ -12,4 +12,8 @@ namespace qel {
 // '@'). A NUL converts like any other character.
 std::optional<std::string> ExactAnsi(std::u16string_view text);
 
+// The same in `codePage`: CP_ACP, or CP_UTF8, where every character has
+// bytes of its own and only a lone surrogate has none.
+std::optional<std::string> ExactInCodePage(unsigned codePage, std::u16string_view text);
+
 }  // namespace qel

@@ -134,9 +134,12 @@ LRESULT DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 #define PostThreadMessage PostThreadMessageW
 
 // ANSI code page conversions; CP_ACP is Windows-1252, and the one flag taken
-// is WC_NO_BEST_FIT_CHARS.
+// is WC_NO_BEST_FIT_CHARS. Text to CP_UTF8 too, with its own rules.
 inline constexpr UINT CP_ACP = 0;
+inline constexpr UINT CP_UTF8 = 65001;
 inline constexpr DWORD WC_NO_BEST_FIT_CHARS = 0x00000400;
+inline constexpr DWORD WC_ERR_INVALID_CHARS = 0x00000080;
+inline constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
 inline constexpr DWORD ERROR_ARITHMETIC_OVERFLOW = 534;
 inline constexpr DWORD ERROR_INVALID_FLAGS = 1004;
 UINT GetACP();

@@ -5,8 +5,11 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "retrieval/exact_ansi.h"
 
 namespace {
 
@@ -110,6 +113,31 @@ TEST_F(AnsiCodePageTest, UnitsOutsideTheTableBecomeALookAlikeOrTheDefaultCharact
       EXPECT_EQ(byte, fits ? u.lookAlike : flags == 0 ? '*' : '?');
       EXPECT_EQ(usedDefault, fits ? FALSE : TRUE);
     }
+  }
+}
+
+// A URL goes out exactly as written or not at all, in the ANSI code page and
+// where Windows makes that UTF-8 (whose conversion refuses the best-fit flag
+// and the default-character question).
+TEST_F(AnsiCodePageTest, TextConvertsExactlyOrNotAtAll) {
+  const struct {
+    UINT codePage;
+    std::u16string text;
+    std::optional<std::string> bytes;
+  } cases[] = {
+      {CP_ACP, u"http://h/caf\u00e9", "http://h/caf\xe9"},
+      {CP_ACP, u"http://h/a\uff0fb", std::nullopt},
+      {CP_ACP, std::u16string(u"http://h/a\0b", 12), std::string("http://h/a\0b", 12)},
+      {CP_UTF8, u"http://h/caf\u00e9", "http://h/caf\xc3\xa9"},
+      {CP_UTF8, u"http://h/a\uff0fb",
+       "http://h/a\xef\xbc\x8f"
+       "b"},
+      {CP_UTF8, u"http://h/\U0001F600", "http://h/\xf0\x9f\x98\x80"},
+      {CP_UTF8, u"http://h/" + std::u16string(1, char16_t{0xD83D}), std::nullopt},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(qel::ExactInCodePage(c.codePage, c.text), c.bytes)
+        << "code page " << c.codePage << ", " << c.text.size() << " units";
   }
 }
 
